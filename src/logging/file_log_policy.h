@@ -1,0 +1,46 @@
+// The log file: one byte per character, a line feed per line, each line handed to the
+// operating system before the writer returns.
+#pragma once
+
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "logging/log_policy_interface.h"
+
+namespace logging {
+
+// The log file could not be opened; names the file so that the failure can be reported.
+class open_stream_error : public std::runtime_error {
+  public:
+    explicit open_stream_error(std::wstring file_name)
+        : std::runtime_error("Unable to open an output stream"), file_name_(std::move(file_name)) {}
+    const std::wstring& file_name() const { return file_name_; }
+
+  private:
+    std::wstring file_name_;
+};
+
+// The bytes of a log text: U+0000 to U+00FF as the byte of the same value, anything
+// above as "?". A wide stream in the "C" locale would fail on such a character and
+// lose every later line of the process instead.
+std::string to_log_bytes(const std::wstring& text);
+
+class file_log_policy : public log_policy_interface {
+  public:
+    file_log_policy();
+    ~file_log_policy() override;
+    file_log_policy(const file_log_policy&) = delete;
+    file_log_policy& operator=(const file_log_policy&) = delete;
+
+    // Empties or creates the file; throws open_stream_error when it cannot.
+    void open_stream(const std::wstring& name) override;
+    void close_stream() override;
+    void write_line(const std::wstring& text) override;
+
+  private:
+    std::unique_ptr<std::ofstream> out;
+};
+
+}  // namespace logging

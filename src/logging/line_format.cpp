@@ -1,0 +1,63 @@
+#include <cstdint>
+
+#include "logging/logger.h"
+
+namespace logging {
+namespace {
+
+void put_digits(std::wstring& out, int value, int width) {
+    std::wstring digits;
+    auto remaining = static_cast<unsigned>(value < 0 ? 0 : value);
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + remaining % 10));
+        remaining /= 10;
+    } while (remaining != 0);
+    while (static_cast<int>(digits.size()) < width) {
+        digits.insert(digits.begin(), L'0');
+    }
+    out += digits;
+}
+
+}  // namespace
+
+std::wstring line_prefix(std::time_t when) {
+    std::wstring prefix = L"[";
+    std::tm local{};
+    if (platform::to_local_time(when, local)) {
+        put_digits(prefix, local.tm_year + 1900, 4);
+        prefix += L'-';
+        put_digits(prefix, local.tm_mon + 1, 2);
+        prefix += L'-';
+        put_digits(prefix, local.tm_mday, 2);
+        prefix += L' ';
+        put_digits(prefix, local.tm_hour, 2);
+        prefix += L':';
+        put_digits(prefix, local.tm_min, 2);
+        prefix += L':';
+        put_digits(prefix, local.tm_sec, 2);
+    }
+    prefix += L']';
+    return prefix;
+}
+
+std::wstring handle_text(const void* value) {
+    constexpr wchar_t hex_digits[] = L"0123456789ABCDEF";
+    auto bits = reinterpret_cast<std::uintptr_t>(value);
+    std::wstring text(sizeof(bits) * 2, L'0');
+    for (auto digit = text.rbegin(); digit != text.rend(); ++digit) {
+        *digit = hex_digits[bits & 0xF];
+        bits >>= 4;
+    }
+    return text;
+}
+
+std::wstring widen_bytes(std::string_view text) {
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (const char byte : text) {
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(byte)));
+    }
+    return wide;
+}
+
+}  // namespace logging

@@ -1,0 +1,85 @@
+// The diagnostic log: lines of one severity each, written whole under one lock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#include "logging/service_configuration.h"
+#include "logging/severity.h"
+#include "platform/platform.h"
+
+namespace logging {
+
+// "[YYYY-MM-DD HH:MM:SS]" of `when` in local time. Formatted by hand: the C runtimes
+// do not agree on "%F %T" (msvcrt writes nothing for it).
+std::wstring line_prefix(std::time_t when);
+
+// A handle as "%p" writes a pointer: 16 upper-case hexadecimal digits. The runtimes
+// differ in the letter case they use, so it is formatted by hand too.
+std::wstring handle_text(const void* value);
+
+// The narrow text of a caught exception, each byte as the wide character of the same value.
+std::wstring widen_bytes(std::string_view text);
+
+template <typename Piece>
+void put_piece(std::wostringstream& out, const Piece& piece) {
+    if constexpr (std::is_convertible_v<const Piece&, std::wstring_view>) {
+        out << std::wstring_view(piece);
+    } else if constexpr (std::is_convertible_v<const Piece&, std::string_view>) {
+        out << widen_bytes(std::string_view(piece));
+    } else if constexpr (std::is_pointer_v<Piece>) {
+        out << handle_text(piece);
+    } else {
+        static_assert(
+            std::is_integral_v<Piece> && !std::is_same_v<Piece, bool> && sizeof(Piece) <= 8,
+            "a log piece is a text, an integer or a handle");
+        if constexpr (std::is_signed_v<Piece>) {
+            out << static_cast<long long>(piece);
+        } else {
+            out << static_cast<unsigned long long>(piece);
+        }
+    }
+}
+
+template <typename Sink>
+class logger {
+  public:
+    explicit logger(const std::wstring& name) : sink(std::make_shared<Sink>()) {
+        sink->open_stream(name);
+    }
+    ~logger() { sink->close_stream(); }
+    logger(const logger&) = delete;
+    logger& operator=(const logger&) = delete;
+
+    // Writes one line: the time, the severity tag, then each piece after a space.
+    // Suppressed lines cost the lock and one comparison; their pieces are not formatted.
+    template <severity Level, typename... Pieces>
+    void write_entry(const Pieces&... pieces) {
+        std::lock_guard<std::mutex> guard(line_lock);
+        if (get_log_level(get_service_configuration()->settings_file) >
+            static_cast<std::int32_t>(Level)) {
+            return;
+        }
+        // Leave `pending` empty for the next line even when formatting throws.
+        struct clear_pending {
+            std::wostringstream& stream;
+            ~clear_pending() { stream.str(std::wstring()); }
+        } cleared_on_exit{pending};
+
+        pending << severity_tag(Level);
+        ((pending << L' ', put_piece(pending, pieces)), ...);
+        sink->write_line(line_prefix(platform::current_time()) + pending.str());
+    }
+
+  private:
+    std::wostringstream pending;
+    std::shared_ptr<Sink> sink;
+    std::mutex line_lock;
+};
+
+}  // namespace logging

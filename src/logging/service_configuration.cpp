@@ -1,0 +1,69 @@
+#include "logging/service_configuration.h"
+
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace logging {
+namespace {
+
+// Windows paths never exceed this many characters; a buffer this large always fits.
+constexpr std::uint32_t longest_module_path = 32768;
+
+std::shared_ptr<service_configuration>& process_configuration() {
+    static std::shared_ptr<service_configuration> configuration;
+    return configuration;
+}
+
+// -1 until the setting has been read.
+std::int32_t cached_log_level = -1;
+
+// The whole path of the executable. GetModuleFileNameW cuts a path that does not fit
+// and leaves it unterminated, so the buffer grows until the path fits with room to spare.
+std::wstring module_file_name() {
+    std::vector<wchar_t> buffer(platform::max_path);
+    for (;;) {
+        const auto size = static_cast<std::uint32_t>(buffer.size());
+        const std::uint32_t length = platform::get_module_file_name(buffer.data(), size);
+        if (length < size || size > longest_module_path) {
+            return std::wstring(buffer.data(), length < size ? length : size);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+std::wstring get_module_directory() {
+    std::wstring path = module_file_name();
+    const auto separator = path.find_last_of(L"/\\");
+    if (separator != std::wstring::npos) {
+        path.resize(separator);
+    }
+    return path;
+}
+
+std::shared_ptr<service_configuration> get_service_configuration() {
+    auto& configuration = process_configuration();
+    if (!configuration) {
+        configuration = std::make_shared<service_configuration>(get_module_directory() +
+                                                                L"\\quillmark_snaptel.ini");
+    }
+    return configuration;
+}
+
+std::int32_t get_log_level(const std::wstring& settings_file) {
+    if (cached_log_level != -1) {
+        return cached_log_level;
+    }
+    cached_log_level = static_cast<std::int32_t>(
+        platform::get_private_profile_int(L"SERVICE", L"LogLevel", 3, settings_file.c_str()));
+    return cached_log_level;
+}
+
+void forget_service_configuration() {
+    process_configuration().reset();
+    cached_log_level = -1;
+}
+
+}  // namespace logging

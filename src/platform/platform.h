@@ -1,0 +1,159 @@
+// The Windows operations the service uses, declared once with portable types.
+//
+// Each function has the shape and the results of the Win32 call it stands for
+// (named in its comment): a failure is reported by the same result value and
+// leaves the calling thread's last-error code set, as the real call does. Two
+// backends define them: `win32/` passes straight to the API, `sim/` is an
+// in-memory machine for native tests. Every function may be called from any
+// thread.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace platform {
+
+// An operating-system handle (HANDLE), opaque above this layer.
+using handle = void*;
+using error_code = std::uint32_t;
+
+// INVALID_HANDLE_VALUE.
+handle invalid_handle_value();
+
+// Windows error codes the system meets.
+inline constexpr error_code error_success = 0;
+inline constexpr error_code error_file_not_found = 2;
+inline constexpr error_code error_path_not_found = 3;
+inline constexpr error_code error_access_denied = 5;
+inline constexpr error_code error_invalid_handle = 6;
+inline constexpr error_code error_no_more_files = 18;
+inline constexpr error_code error_sharing_violation = 32;
+inline constexpr error_code error_invalid_parameter = 87;
+inline constexpr error_code error_insufficient_buffer = 122;
+inline constexpr error_code error_dir_not_empty = 145;
+inline constexpr error_code error_app_init_failure = 575;
+
+inline constexpr std::uint32_t still_active = 259;
+inline constexpr std::uint32_t wait_object_0 = 0;
+inline constexpr std::uint32_t wait_timeout = 258;
+inline constexpr std::uint32_t wait_failed = 0xFFFFFFFF;
+inline constexpr std::uint32_t process_all_access = 0x1FFFFF;
+
+inline constexpr std::uint32_t file_attribute_readonly = 0x1;
+inline constexpr std::uint32_t file_attribute_directory = 0x10;
+inline constexpr std::uint32_t file_attribute_reparse_point = 0x400;
+inline constexpr std::uint32_t invalid_file_attributes = 0xFFFFFFFF;
+
+// The platform's path limit (MAX_PATH), terminator included.
+inline constexpr std::uint32_t max_path = 260;
+
+// --- Errors and diagnostics -------------------------------------------------
+
+// GetLastError / SetLastError: the calling thread's last-error code.
+error_code get_last_error();
+void set_last_error(error_code code);
+
+// FormatMessageW with FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+// FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, language 0, then LocalFree:
+// the system's text for `code`, unchanged (inserts and the closing line break kept);
+// empty when the platform has no text for it.
+std::wstring format_message(error_code code);
+
+// OutputDebugStringW: sends `text` to the debugger output channel.
+void output_debug_string(const wchar_t* text);
+
+// --- Module and settings -----------------------------------------------------
+
+// GetModuleFileNameW(GetModuleHandleW(nullptr), buffer, size): the running executable's
+// full path. Returns the number of characters stored; 0 on failure. A path that does
+// not fit comes back cut to `size` characters without a terminator, the result is
+// `size` and the last error is 122.
+std::uint32_t get_module_file_name(wchar_t* buffer, std::uint32_t size);
+
+// GetPrivateProfileStringW: the text of `key` in `section` of the settings file `file`,
+// or `default_value`, cut to size - 1 characters and terminated. Returns the number of
+// characters stored, terminator excluded.
+std::uint32_t get_private_profile_string(const wchar_t* section, const wchar_t* key,
+                                         const wchar_t* default_value, wchar_t* buffer,
+                                         std::uint32_t size, const wchar_t* file);
+
+// GetPrivateProfileIntW: the integer value of `key`, or `default_value`.
+std::uint32_t get_private_profile_int(const wchar_t* section, const wchar_t* key,
+                                      std::int32_t default_value, const wchar_t* file);
+
+// --- Text --------------------------------------------------------------------
+
+// lstrcmpiW: 0 when the two texts are equal apart from letter case.
+int compare_string_ignore_case(const wchar_t* first, const wchar_t* second);
+
+// --- Clock -------------------------------------------------------------------
+
+// time(nullptr): the wall clock in whole seconds.
+std::time_t current_time();
+
+// localtime: `when` as local calendar time. False when it cannot be converted.
+bool to_local_time(std::time_t when, std::tm& local);
+
+// Sleep: the calling thread waits `milliseconds`.
+void sleep(std::uint32_t milliseconds);
+
+// --- Handles and processes ---------------------------------------------------
+
+// CloseHandle.
+bool close_handle(handle object);
+
+// WaitForSingleObject: wait_object_0 when signalled, wait_timeout after the time-out,
+// wait_failed on failure.
+std::uint32_t wait_for_single_object(handle object, std::uint32_t milliseconds);
+
+// K32EnumProcesses: fills `ids` (of `bytes` bytes) with process identifiers and
+// `bytes_returned` with the number of bytes filled in.
+bool enum_processes(std::uint32_t* ids, std::uint32_t bytes, std::uint32_t* bytes_returned);
+
+// OpenProcess: a handle to process `id`, or nullptr.
+handle open_process(std::uint32_t access, bool inherit_handle, std::uint32_t id);
+
+// K32GetProcessImageFileNameW: the image path in device form
+// (\Device\HarddiskVolume1\...). Returns the number of characters stored; 0 on failure,
+// also when the path does not fit `size` characters with its terminator.
+std::uint32_t get_process_image_file_name(handle process, wchar_t* buffer, std::uint32_t size);
+
+// GetExitCodeProcess: still_active while the process runs.
+bool get_exit_code_process(handle process, std::uint32_t* exit_code);
+
+// TerminateProcess.
+bool terminate_process(handle process, std::uint32_t exit_code);
+
+// --- Files -------------------------------------------------------------------
+
+// The part of WIN32_FIND_DATAW the system reads.
+struct find_data {
+    std::uint32_t attributes = 0;
+    std::wstring name;
+};
+
+// FindFirstFileW: opens a listing by pattern and gives its first entry;
+// invalid_handle_value() on failure.
+handle find_first_file(const wchar_t* pattern, find_data& data);
+
+// FindNextFileW: the next entry; false with error 18 at the end of the listing.
+bool find_next_file(handle listing, find_data& data);
+
+// FindClose.
+bool find_close(handle listing);
+
+// GetFileAttributesW: invalid_file_attributes on failure.
+std::uint32_t get_file_attributes(const wchar_t* path);
+
+// DeleteFileW.
+bool delete_file(const wchar_t* path);
+
+// RemoveDirectoryW.
+bool remove_directory(const wchar_t* path);
+
+// The C runtime's _wchmod(path, _S_IWRITE): clears the read-only attribute.
+// 0 on success, -1 on failure.
+int make_writable(const wchar_t* path);
+
+}  // namespace platform

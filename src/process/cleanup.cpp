@@ -1,0 +1,40 @@
+#include "process/cleanup.h"
+
+#include <exception>
+
+#include "logging/process_log.h"
+#include "platform/platform.h"
+#include "process/delete_tree.h"
+#include "process/kill_processes.h"
+
+namespace process {
+namespace {
+
+// Terminated processes release their files a moment after they end.
+constexpr std::uint32_t wait_before_deleting_ms = 1000;
+
+}  // namespace
+
+void cleanup_temp_directory() {
+    logging::log_debug(L"cleanup_temp_directory", L"enter");
+    delete_tree(temp_directory, 0, false);
+    logging::log_debug(L"cleanup_temp_directory", L"exit");
+}
+
+void cleanup() {
+    logging::log_debug(L"cleanup", L"enter");
+    try {
+        kill_processes();
+        logging::log_debug(L"cleanup", L"wait before deleting temp directory for",
+                           static_cast<std::int32_t>(wait_before_deleting_ms), L"ms");
+        platform::sleep(wait_before_deleting_ms);
+        cleanup_temp_directory();
+    } catch (const std::exception& error) {
+        logging::log_error(L"cleanup", L"Caught standard exception: ", error.what());
+    } catch (...) {
+        logging::log_error(L"cleanup", L"Caught unexpected exception");
+    }
+    logging::log_debug(L"cleanup", L"exit");
+}
+
+}  // namespace process

@@ -1,0 +1,49 @@
+// The process entry: logs its start, runs the operation its command word names, logs
+// its end. The operation's result is only in the log; the exit code is 0.
+#include <cstdio>
+#include <string>
+
+#include "logging/process_log.h"
+#include "platform/platform.h"
+#include "service/service_operations.h"
+
+namespace {
+
+// Without a log there is nowhere to report anything else: say so where a person running
+// the command can see it, and end with a failure code so that scripts notice.
+int report_unusable_log(const logging::open_stream_error& error) {
+    const std::string message = "quillmark_snaptel: " + std::string(error.what()) + ": " +
+                                logging::to_log_bytes(error.file_name()) + "\n";
+    std::fputs(message.c_str(), stderr);
+    std::fflush(stderr);
+    return 1;
+}
+
+bool is_command(const wchar_t* word, const wchar_t* command) {
+    return platform::compare_string_ignore_case(word, command) == 0;
+}
+
+}  // namespace
+
+extern "C" int wmain(int argc, wchar_t* argv[]) {
+    try {
+        // The first line creates the process-wide settings and log, before any other
+        // thread exists.
+        logging::log_debug(L"wmain", L"enter");
+    } catch (const logging::open_stream_error& error) {
+        return report_unusable_log(error);
+    }
+
+    if (argc < 2) {
+        service::run_service();
+    } else if (is_command(argv[1], L"install")) {
+        service::install_service();
+    } else if (is_command(argv[1], L"uninstall")) {
+        service::uninstall_service();
+    } else {
+        service::run_service();
+    }
+
+    logging::log_debug(L"wmain", L"exit");
+    return 0;
+}

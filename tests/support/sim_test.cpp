@@ -1,0 +1,89 @@
+#include "support/sim_test.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "logging/process_log.h"
+
+namespace test {
+
+void sim_test::SetUp() {
+    machine().reset();
+    logging::reset_process_log();
+    machine().set_module_path(L"C:\\svc\\bin\\quillmark_snaptel.exe");
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    directory = std::filesystem::temp_directory_path() /
+                (std::string("qm-") + info->test_suite_name() + "-" + info->name());
+    std::filesystem::remove_all(directory);
+    std::filesystem::create_directories(directory);
+    log_file = directory / "service.log";
+}
+
+void sim_test::TearDown() {
+    logging::reset_process_log();
+    std::error_code ignored;
+    std::filesystem::remove_all(directory, ignored);
+}
+
+void sim_test::use_settings(const std::wstring& text) {
+    machine().set_settings_file(settings_path, text);
+}
+
+void sim_test::use_log_level(int level, const std::wstring& more_settings) {
+    use_settings(L"[SERVICE]\r\nLogLevel=" + std::to_wstring(level) + L"\r\nLogFile=" +
+                 log_file.wstring() + L"\r\n" + more_settings);
+}
+
+std::string sim_test::log_bytes() const {
+    std::ifstream in(log_file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> sim_test::log_lines() const {
+    // A line ends at a line feed of its own; a system error text keeps its "\r\n" inside
+    // the line it ends.
+    std::vector<std::string> lines;
+    std::string line;
+    for (const char byte : log_bytes()) {
+        if (byte == '\n' && (line.empty() || line.back() != '\r')) {
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line.push_back(byte);
+        }
+    }
+    if (!line.empty()) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> sim_test::log_entries() const {
+    std::vector<std::string> entries;
+    for (const auto& line : log_lines()) {
+        const auto end_of_time = line.find(']');
+        entries.push_back(end_of_time == std::string::npos ? line : line.substr(end_of_time + 1));
+    }
+    return entries;
+}
+
+std::string narrow(const std::wstring& text) {
+    std::string bytes;
+    for (const wchar_t c : text) {
+        bytes.push_back(static_cast<char>(static_cast<unsigned char>(c)));
+    }
+    return bytes;
+}
+
+std::vector<std::string> lines_starting(const std::vector<std::string>& lines,
+                                        const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const auto& line : lines) {
+        if (line.rfind(prefix, 0) == 0) {
+            found.push_back(line);
+        }
+    }
+    return found;
+}
+
+}  // namespace test

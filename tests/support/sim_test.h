@@ -1,0 +1,57 @@
+// A test on a fresh simulated machine and a fresh process log: the executable at
+// C:\svc\bin\quillmark_snaptel.exe, its log file in a temporary directory of the host.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+namespace test {
+
+// The timestamp of every line written before the virtual clock moves.
+inline const std::string start_time = "[2026-01-02 03:04:05]";
+
+class sim_test : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    sim::machine& machine() { return sim::machine::instance(); }
+
+    // Writes the settings file beside the executable. With `log_level`, the SERVICE
+    // section holds LogLevel and a LogFile in the temporary directory.
+    void use_settings(const std::wstring& text);
+    void use_log_level(int level, const std::wstring& more_settings = L"");
+
+    // The log file's lines without their final line feeds (a "\r\n" inside a line stays);
+    // the file's whole bytes.
+    std::vector<std::string> log_lines() const;
+    std::string log_bytes() const;
+    // The log's lines without their timestamps, from the severity tag on: the virtual
+    // clock moves with every pause, so tests about what is logged leave the time out.
+    std::vector<std::string> log_entries() const;
+
+    std::filesystem::path directory;  // the temporary directory, removed afterwards
+    std::filesystem::path log_file;   // where use_log_level puts the log
+    static constexpr const wchar_t* settings_path = L"C:\\svc\\bin\\quillmark_snaptel.ini";
+};
+
+// Device-form image paths of the executables the service looks after.
+inline const std::wstring agent_image = L"\\Device\\HarddiskVolume1\\svc\\bin\\snapteld.exe";
+inline const std::wstring collector_image =
+    L"\\Device\\HarddiskVolume1\\svc\\bin\\snap-plugin-collector-qmsystem.exe";
+inline const std::wstring publisher_image =
+    L"\\Device\\HarddiskVolume1\\svc\\bin\\snap-plugin-publisher-quillmark.exe";
+
+// The narrow form of a wide text made of characters up to U+00FF, as the log writes it.
+std::string narrow(const std::wstring& text);
+
+// Lines that begin with `prefix`, in order.
+std::vector<std::string> lines_starting(const std::vector<std::string>& lines,
+                                        const std::string& prefix);
+
+}  // namespace test

@@ -53,7 +53,9 @@ TEST_F(diagnostic_log, characters_above_latin1_are_written_as_question_marks_and
                        L"C:/temp/\u041f\u0440\u0438/\u4e2d\u00e9");
     logging::log_debug(L"delete_tree", L"pair", std::wstring(L"a\xD83D\xDE00z"));
     logging::log_debug(L"wmain", L"exit");
-    EXPECT_EQ(log_bytes(), start_time + ":<D>:  delete_tree deleting file C:/temp/???/?\xe9\n" +
+    EXPECT_EQ(log_bytes(), start_time +
+                               ":<D>:  delete_tree deleting file C:/temp/??"
+                               "?/?\xe9\n" +
                                start_time + ":<D>:  delete_tree pair a?z\n" + start_time +
                                ":<D>:  wmain exit\n");
 }

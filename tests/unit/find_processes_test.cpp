@@ -6,6 +6,8 @@
 
 namespace {
 
+using test::lines_starting;
+
 using process::find_processes;
 using process::process_list;
 using sim::operation;

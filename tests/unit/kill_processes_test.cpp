@@ -6,6 +6,8 @@
 
 namespace {
 
+using test::lines_starting;
+
 using lines = std::vector<std::string>;
 
 class killing_processes : public test::sim_test {

@@ -31,12 +31,14 @@ class child_process : public test::sim_test {
 
 TEST_F(child_process, running_until_the_process_ends_and_259_counts_as_running) {
     const auto id = machine().start_process(test::agent_image);
+    const auto ended_with_259 = machine().start_process(test::agent_image);
     const auto child = open(id);
-    EXPECT_TRUE(child->is_running());
-    machine().end_process(id, 259);
+    const auto looks_running = open(ended_with_259);
     EXPECT_TRUE(child->is_running());
     machine().end_process(id, 1);
+    machine().end_process(ended_with_259, 259);
     EXPECT_FALSE(child->is_running());
+    EXPECT_TRUE(looks_running->is_running());
     EXPECT_TRUE(log_entries().empty());
 }
 

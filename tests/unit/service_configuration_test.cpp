@@ -42,7 +42,7 @@ TEST_F(settings, an_executable_path_longer_than_the_path_limit_is_read_whole) {
 }
 
 TEST_F(settings, an_executable_path_of_exactly_the_buffer_size_is_not_cut) {
-    std::wstring directory = L"C:\\" + std::wstring(260 - 3 - 4 - 1, L'd');
+    std::wstring directory = L"C:\\" + std::wstring(260 - 3 - 4, L'd');
     const std::wstring path = directory + L"\\a.e";
     ASSERT_EQ(path.size(), 260u);
     machine().set_module_path(path);

@@ -1,0 +1,31 @@
+#include "platform/sim/machine_impl.h"
+
+namespace sim {
+
+void machine::fail(operation op, platform::error_code error, std::wstring subject, int times) {
+    std::lock_guard guard(impl_->lock);
+    if (times <= 0) return;
+    impl_->faults.push_back({op, error, file_tree_key(subject), times});
+}
+
+int machine::calls(operation op) const {
+    std::lock_guard guard(impl_->lock);
+    return impl_->calls[static_cast<std::size_t>(op)];
+}
+
+std::optional<platform::error_code> machine::impl::enter(operation op,
+                                                         const std::wstring& subject) {
+    ++calls[static_cast<std::size_t>(op)];
+    // Subjects go through the same form as file-tree paths; a process identifier or an
+    // error code in decimal is unchanged by it.
+    const std::wstring key = file_tree_key(subject);
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (it->op != op || (!it->subject_key.empty() && it->subject_key != key)) continue;
+        const platform::error_code error = it->error;
+        if (--it->remaining == 0) faults.erase(it);
+        return error;
+    }
+    return std::nullopt;
+}
+
+}  // namespace sim

@@ -1,0 +1,234 @@
+#include <algorithm>
+#include <cwctype>
+
+#include "platform/sim/machine_impl.h"
+
+namespace sim {
+namespace {
+
+// Deep enough for any test, shallow enough to stop a link that leads to itself.
+constexpr int max_link_depth = 16;
+
+std::vector<std::wstring> split(const std::wstring& path) {
+    std::vector<std::wstring> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const auto at = path.find(L'\\', start);
+        parts.push_back(path.substr(start, at == std::wstring::npos ? at : at - start));
+        if (at == std::wstring::npos) return parts;
+        start = at + 1;
+    }
+}
+
+bool blank(const wchar_t* path) {
+    return path == nullptr || *path == L'\0';
+}
+
+}  // namespace
+
+location machine::impl::locate(const std::wstring& path, bool follow_last, bool create_parents,
+                               int depth) {
+    const auto follow = [&](location where) {
+        const auto found = files.find(where.key);
+        if (found == files.end() || found->second.kind != entry_kind::link ||
+            depth >= max_link_depth) {
+            return where;
+        }
+        return locate(found->second.target, true, false, depth + 1);
+    };
+
+    const auto parts = split(clean_path(path));
+    location at{to_lower(parts[0]), parts[0]};
+    if (is_root(at.key)) {
+        for (auto& c : at.spelled) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+    }
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        at = follow(std::move(at));
+        if (const auto found = files.find(at.key); found != files.end()) {
+            // Listings show a name as it was first written, whatever the caller typed.
+            at.spelled = found->second.spelled;
+        } else if (create_parents && !is_root(at.key)) {
+            files[at.key] = file_entry{
+                entry_kind::directory, at.spelled, platform::file_attribute_directory, {}};
+        }
+        at.key += L'\\' + to_lower(parts[i]);
+        at.spelled += L'\\' + parts[i];
+    }
+    if (const auto found = files.find(at.key); found != files.end()) {
+        at.spelled = found->second.spelled;
+    }
+    return follow_last ? follow(std::move(at)) : at;
+}
+
+const file_entry* machine::impl::entry(const std::wstring& key) const {
+    const auto found = files.find(key);
+    return found != files.end() ? &found->second : nullptr;
+}
+
+bool machine::impl::is_directory(const std::wstring& key, int depth) {
+    if (is_root(key)) return true;
+    const auto* found = entry(key);
+    if (found == nullptr || found->kind == entry_kind::file) return false;
+    if (found->kind == entry_kind::directory) return true;
+    if (depth >= max_link_depth) return false;
+    return is_directory(locate(found->target, true, false, depth + 1).key, depth + 1);
+}
+
+platform::error_code machine::impl::missing_error(const std::wstring& key) {
+    return is_directory(parent_of(key)) ? platform::error_file_not_found
+                                        : platform::error_path_not_found;
+}
+
+std::vector<const file_entry*> machine::impl::children(const std::wstring& key) const {
+    const std::wstring prefix = key + L'\\';
+    std::vector<const file_entry*> found;
+    for (auto it = files.lower_bound(prefix);
+         it != files.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        if (it->first.find(L'\\', prefix.size()) == std::wstring::npos) {
+            found.push_back(&it->second);
+        }
+    }
+    return found;
+}
+
+namespace {
+
+void put(machine::impl& m, const std::wstring& path, file_entry made) {
+    const location at = m.locate(path, false, true);
+    if (is_root(at.key)) return;
+    made.spelled = at.spelled;
+    m.files[at.key] = std::move(made);
+}
+
+}  // namespace
+
+void machine::create_directory(const std::wstring& path, std::uint32_t attributes) {
+    std::lock_guard guard(impl_->lock);
+    put(*impl_, path,
+        {entry_kind::directory, {}, platform::file_attribute_directory | attributes, {}});
+}
+
+void machine::create_file(const std::wstring& path, std::uint32_t attributes) {
+    constexpr std::uint32_t archive = 0x20;
+    std::lock_guard guard(impl_->lock);
+    put(*impl_, path, {entry_kind::file, {}, archive | attributes, {}});
+}
+
+void machine::create_directory_link(const std::wstring& path, const std::wstring& target) {
+    std::lock_guard guard(impl_->lock);
+    put(*impl_, path,
+        {entry_kind::link,
+         {},
+         platform::file_attribute_directory | platform::file_attribute_reparse_point,
+         clean_path(target)});
+}
+
+bool machine::exists(const std::wstring& path) const {
+    return attributes(path).has_value();
+}
+
+std::optional<std::uint32_t> machine::attributes(const std::wstring& path) const {
+    std::lock_guard guard(impl_->lock);
+    const location at = impl_->locate(path, false);
+    if (is_root(at.key)) return platform::file_attribute_directory;
+    if (const auto* found = impl_->entry(at.key)) return found->attributes;
+    return std::nullopt;
+}
+
+std::vector<std::wstring> machine::tree(const std::wstring& path) const {
+    std::lock_guard guard(impl_->lock);
+    const std::wstring prefix = impl_->locate(path, false).key + L'\\';
+    std::vector<std::wstring> found;
+    for (auto it = impl_->files.lower_bound(prefix);
+         it != impl_->files.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        found.push_back(it->second.spelled);
+    }
+    return found;
+}
+
+}  // namespace sim
+
+namespace platform {
+
+std::uint32_t get_file_attributes(const wchar_t* path) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::get_file_attributes, path != nullptr ? path : L"")) {
+        return sim::failure(invalid_file_attributes, *error);
+    }
+    if (sim::blank(path)) return sim::failure(invalid_file_attributes, error_path_not_found);
+    const sim::location at = m.locate(path, false);
+    if (sim::is_root(at.key)) return file_attribute_directory;
+    if (const auto* found = m.entry(at.key)) return found->attributes;
+    return sim::failure(invalid_file_attributes, m.missing_error(at.key));
+}
+
+bool delete_file(const wchar_t* path) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::delete_file, path != nullptr ? path : L"")) {
+        return sim::failure(false, *error);
+    }
+    if (sim::blank(path)) return sim::failure(false, error_path_not_found);
+    const sim::location at = m.locate(path, false);
+    if (sim::is_root(at.key)) return sim::failure(false, error_access_denied);
+    const auto* found = m.entry(at.key);
+    if (found == nullptr) return sim::failure(false, m.missing_error(at.key));
+    if (found->kind != sim::entry_kind::file || (found->attributes & file_attribute_readonly)) {
+        return sim::failure(false, error_access_denied);
+    }
+    for (const auto& process : m.processes) {
+        const auto& held = process->held_files;
+        if (!process->ended && std::find(held.begin(), held.end(), at.key) != held.end()) {
+            return sim::failure(false, error_sharing_violation);
+        }
+    }
+    m.files.erase(at.key);
+    return true;
+}
+
+bool remove_directory(const wchar_t* path) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::remove_directory, path != nullptr ? path : L"")) {
+        return sim::failure(false, *error);
+    }
+    if (sim::blank(path)) return sim::failure(false, error_path_not_found);
+    const sim::location at = m.locate(path, false);
+    if (sim::is_root(at.key)) return sim::failure(false, error_access_denied);
+    const auto* found = m.entry(at.key);
+    if (found == nullptr) return sim::failure(false, m.missing_error(at.key));
+    switch (found->kind) {
+        case sim::entry_kind::file:
+            return sim::failure(false, sim::error_directory);
+        case sim::entry_kind::link:
+            // Removing a link never reaches into what it points at.
+            m.files.erase(at.key);
+            return true;
+        case sim::entry_kind::directory:
+            break;
+    }
+    if (found->attributes & file_attribute_readonly) {
+        return sim::failure(false, error_access_denied);
+    }
+    if (!m.children(at.key).empty()) return sim::failure(false, error_dir_not_empty);
+    m.files.erase(at.key);
+    return true;
+}
+
+int make_writable(const wchar_t* path) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::make_writable, path != nullptr ? path : L"")) {
+        return sim::failure(-1, *error);
+    }
+    if (sim::blank(path)) return sim::failure(-1, error_file_not_found);
+    const sim::location at = m.locate(path, false);
+    if (sim::is_root(at.key)) return 0;
+    auto found = m.files.find(at.key);
+    if (found == m.files.end()) return sim::failure(-1, m.missing_error(at.key));
+    found->second.attributes &= ~file_attribute_readonly;
+    return 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,197 @@
+#include <algorithm>
+#include <thread>
+
+#include "platform/sim/machine_impl.h"
+
+namespace sim {
+
+process_record* machine::impl::find_process(std::uint32_t id) {
+    for (auto& process : processes) {
+        if (process->id == id) return process.get();
+    }
+    return nullptr;
+}
+
+void machine::impl::end(process_record& process, std::uint32_t code) {
+    process.ended = true;
+    process.exit_code = code;
+    process.ends_at_ms.reset();
+    // The system closes a process's files when it ends.
+    process.held_files.clear();
+}
+
+std::uint32_t machine::start_process(std::wstring image_path, process_options options) {
+    std::lock_guard guard(impl_->lock);
+    auto process = std::make_shared<process_record>();
+    process->id = impl_->next_process_id;
+    impl_->next_process_id += 4;
+    process->image_path = std::move(image_path);
+    process->options = options;
+    impl_->processes.push_back(process);
+    return process->id;
+}
+
+void machine::end_process(std::uint32_t id, std::uint32_t exit_code) {
+    std::lock_guard guard(impl_->lock);
+    if (auto* process = impl_->find_process(id); process != nullptr && !process->ended) {
+        impl_->end(*process, exit_code);
+    }
+}
+
+bool machine::is_running(std::uint32_t id) const {
+    std::lock_guard guard(impl_->lock);
+    const auto* process = impl_->find_process(id);
+    return process != nullptr && !process->ended;
+}
+
+std::optional<std::uint32_t> machine::exit_code(std::uint32_t id) const {
+    std::lock_guard guard(impl_->lock);
+    const auto* process = impl_->find_process(id);
+    if (process == nullptr || !process->ended) return std::nullopt;
+    return process->exit_code;
+}
+
+int machine::terminations(std::uint32_t id) const {
+    std::lock_guard guard(impl_->lock);
+    const auto* process = impl_->find_process(id);
+    return process != nullptr ? process->terminations : 0;
+}
+
+void machine::hold_file(std::uint32_t id, const std::wstring& path) {
+    std::lock_guard guard(impl_->lock);
+    if (auto* process = impl_->find_process(id); process != nullptr && !process->ended) {
+        process->held_files.push_back(impl_->locate(path, false).key);
+    }
+}
+
+}  // namespace sim
+
+namespace platform {
+namespace {
+
+sim::process_record* process_of(sim::machine::impl& m, handle object) {
+    auto* record = m.find_handle(object, sim::handle_kind::process);
+    return record != nullptr ? record->process.get() : nullptr;
+}
+
+std::wstring subject_of(const sim::process_record* process) {
+    return process != nullptr ? std::to_wstring(process->id) : std::wstring{};
+}
+
+}  // namespace
+
+bool enum_processes(std::uint32_t* ids, std::uint32_t bytes, std::uint32_t* bytes_returned) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::enum_processes)) return sim::failure(false, *error);
+    if (bytes_returned == nullptr || (ids == nullptr && bytes != 0)) {
+        return sim::failure(false, error_invalid_parameter);
+    }
+    // Like the real call, a buffer that is too small is not an error: the caller sees
+    // it full and asks again with a bigger one.
+    const std::uint32_t capacity = bytes / static_cast<std::uint32_t>(sizeof(std::uint32_t));
+    std::uint32_t written = 0;
+    for (const auto& process : m.processes) {
+        if (written == capacity) break;
+        if (process->ended && !process->options.listed_after_exit) continue;
+        ids[written++] = process->id;
+    }
+    *bytes_returned = written * static_cast<std::uint32_t>(sizeof(std::uint32_t));
+    return true;
+}
+
+handle open_process(std::uint32_t /*access*/, bool /*inherit_handle*/, std::uint32_t id) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::open_process, std::to_wstring(id))) {
+        return sim::failure<handle>(nullptr, *error);
+    }
+    const auto found = std::find_if(m.processes.begin(), m.processes.end(),
+                                    [id](const auto& process) { return process->id == id; });
+    if (found == m.processes.end() || ((*found)->ended && !(*found)->options.listed_after_exit)) {
+        return sim::failure<handle>(nullptr, error_invalid_parameter);
+    }
+    if ((*found)->options.cannot_open) return sim::failure<handle>(nullptr, error_access_denied);
+    sim::handle_record record;
+    record.kind = sim::handle_kind::process;
+    record.process = *found;
+    return m.add_handle(std::move(record));
+}
+
+std::uint32_t get_process_image_file_name(handle process, wchar_t* buffer, std::uint32_t size) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const auto* target = process_of(m, process);
+    if (auto error = m.enter(sim::operation::get_process_image_file_name, subject_of(target))) {
+        return sim::failure(0u, *error);
+    }
+    if (target == nullptr) return sim::failure(0u, error_invalid_handle);
+    if (target->options.image_unreadable) return sim::failure(0u, error_access_denied);
+    const std::wstring& image = target->image_path;
+    if (buffer == nullptr || image.size() + 1 > size) {
+        return sim::failure(0u, error_insufficient_buffer);
+    }
+    std::copy(image.begin(), image.end(), buffer);
+    buffer[image.size()] = L'\0';
+    return static_cast<std::uint32_t>(image.size());
+}
+
+bool get_exit_code_process(handle process, std::uint32_t* exit_code) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const auto* target = process_of(m, process);
+    if (auto error = m.enter(sim::operation::get_exit_code_process, subject_of(target))) {
+        return sim::failure(false, *error);
+    }
+    if (target == nullptr) return sim::failure(false, error_invalid_handle);
+    if (exit_code == nullptr) return sim::failure(false, error_invalid_parameter);
+    *exit_code = target->ended ? target->exit_code : still_active;
+    return true;
+}
+
+bool terminate_process(handle process, std::uint32_t exit_code) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    auto* target = process_of(m, process);
+    if (target != nullptr) ++target->terminations;
+    if (auto error = m.enter(sim::operation::terminate_process, subject_of(target))) {
+        return sim::failure(false, *error);
+    }
+    if (target == nullptr) return sim::failure(false, error_invalid_handle);
+    // Windows refuses to terminate a process that has already exited.
+    if (target->ended) return sim::failure(false, error_access_denied);
+    if (target->options.survives_termination || target->ends_at_ms) return true;
+    if (target->options.exit_delay_ms > 0) {
+        target->ends_at_ms = m.elapsed_ms + target->options.exit_delay_ms;
+        target->pending_exit_code = exit_code;
+        return true;
+    }
+    m.end(*target, exit_code);
+    return true;
+}
+
+std::uint32_t wait_for_single_object(handle object, std::uint32_t milliseconds) {
+    std::uint32_t result = wait_timeout;
+    {
+        auto& m = sim::machine::instance().internals();
+        std::lock_guard guard(m.lock);
+        auto* target = process_of(m, object);
+        if (auto error = m.enter(sim::operation::wait_for_single_object, subject_of(target))) {
+            return sim::failure(wait_failed, *error);
+        }
+        if (target == nullptr) return sim::failure(wait_failed, error_invalid_handle);
+        if (target->ended) return wait_object_0;
+        if (milliseconds == 0) return wait_timeout;
+        // The wait passes in virtual time, and ends early when the process does.
+        if (target->ends_at_ms && *target->ends_at_ms <= m.elapsed_ms + milliseconds) {
+            m.advance(*target->ends_at_ms - m.elapsed_ms);
+            result = wait_object_0;
+        } else {
+            m.advance(milliseconds);
+        }
+    }
+    std::this_thread::yield();
+    return result;
+}
+
+}  // namespace platform

@@ -1,0 +1,58 @@
+// Directory listings, attributes and deletion.
+#include <windows.h>
+// _wchmod and _S_IWRITE come from the C runtime, not from the Windows headers.
+#include <io.h>
+#include <sys/stat.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+void copy_entry(const WIN32_FIND_DATAW& entry, find_data& data) {
+    data.attributes = entry.dwFileAttributes;
+    data.name = entry.cFileName;
+}
+
+}  // namespace
+
+handle find_first_file(const wchar_t* pattern, find_data& data) {
+    WIN32_FIND_DATAW entry{};
+    const HANDLE listing = ::FindFirstFileW(pattern, &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        copy_entry(entry, data);
+    }
+    return listing;
+}
+
+bool find_next_file(handle listing, find_data& data) {
+    WIN32_FIND_DATAW entry{};
+    if (::FindNextFileW(listing, &entry) == 0) {
+        return false;
+    }
+    copy_entry(entry, data);
+    return true;
+}
+
+bool find_close(handle listing) {
+    return ::FindClose(listing) != 0;
+}
+
+std::uint32_t get_file_attributes(const wchar_t* path) {
+    return ::GetFileAttributesW(path);
+}
+
+bool delete_file(const wchar_t* path) {
+    return ::DeleteFileW(path) != 0;
+}
+
+bool remove_directory(const wchar_t* path) {
+    return ::RemoveDirectoryW(path) != 0;
+}
+
+int make_writable(const wchar_t* path) {
+    return ::_wchmod(path, _S_IWRITE);
+}
+
+}  // namespace platform

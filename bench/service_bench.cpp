@@ -1,0 +1,69 @@
+// What a log line costs when LogLevel suppresses it and when it is written and flushed,
+// and what one search of a busy process table costs. Run on the simulated machine:
+//   cmake --build --preset native --target service_bench && build/native/bench/service_bench
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <string>
+
+#include "logging/process_log.h"
+#include "platform/sim/machine.h"
+#include "process/find_processes.h"
+
+namespace {
+
+const std::filesystem::path log_path =
+    std::filesystem::temp_directory_path() / "quillmark_service_bench.log";
+
+void start_process_with_log_level(int level) {
+    auto& machine = sim::machine::instance();
+    machine.reset();
+    logging::reset_process_log();
+    machine.set_module_path(L"C:\\svc\\quillmark_snaptel.exe");
+    machine.set_settings_file(L"C:\\svc\\quillmark_snaptel.ini",
+                              L"[SERVICE]\r\nLogLevel=" + std::to_wstring(level) + L"\r\nLogFile=" +
+                                  log_path.wstring() + L"\r\n");
+}
+
+const std::wstring image = L"\\Device\\HarddiskVolume1\\Program Files\\Quillmark\\snapteld.exe";
+
+void suppressed_debug_line(benchmark::State& state) {
+    start_process_with_log_level(3);
+    for (auto _ : state) {
+        logging::log_debug(L"find_processes", L"adding process", image);
+    }
+    logging::reset_process_log();
+}
+BENCHMARK(suppressed_debug_line);
+
+void written_debug_line(benchmark::State& state) {
+    start_process_with_log_level(0);
+    for (auto _ : state) {
+        logging::log_debug(L"find_processes", L"adding process", image);
+    }
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations()) *
+        static_cast<std::int64_t>(std::string(":<D>:  find_processes adding process ").size() +
+                                  image.size() + 22));
+    logging::reset_process_log();
+}
+BENCHMARK(written_debug_line);
+
+void search_of_a_busy_process_table(benchmark::State& state) {
+    start_process_with_log_level(3);
+    auto& machine = sim::machine::instance();
+    for (int i = 0; i < state.range(0); ++i) {
+        machine.start_process(L"\\Device\\HarddiskVolume1\\Windows\\svchost.exe");
+    }
+    machine.start_process(image);
+    process::process_list found;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(process::find_processes(L"snapteld.exe", found));
+    }
+    logging::reset_process_log();
+}
+BENCHMARK(search_of_a_busy_process_table)->Arg(100)->Arg(1000);
+
+}  // namespace
+
+BENCHMARK_MAIN();

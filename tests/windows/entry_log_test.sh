@@ -1,0 +1,154 @@
+#!/bin/bash
+# Checks the service executable's diagnostic log, run under Wine from a console with a
+# command word it does not act on: where the log goes, what its first and last lines
+# are, and how the settings beside the executable change it.
+#
+# usage: entry_log_test.sh <path of quillmark_snaptel.exe>
+set -u
+
+if [ "$#" -ne 1 ] || [ ! -f "$1" ]; then
+    echo "usage: $0 <path of quillmark_snaptel.exe>" >&2
+    exit 2
+fi
+exe_source=$1
+script_dir=$(cd -- "$(dirname -- "$0")" && pwd)
+wine_run=$script_dir/wine-run.sh
+
+scratch=$(mktemp -d /tmp/quillmark-entry-log.XXXXXX) || exit 1
+trap 'rm -rf "$scratch"' EXIT
+
+failures=0
+fail() {
+    echo "  FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# The Windows form of a path under /tmp: Wine's Z: drive is the Unix root.
+windows_path() {
+    printf 'Z:%s' "${1//\//\\}"
+}
+
+stamp='\[[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\]'
+enter_line="^${stamp}:<D>:  wmain enter\$"
+exit_line="^${stamp}:<D>:  wmain exit\$"
+
+# Runs the executable of case directory $1 from that case's own working directory, so
+# that the working directory and the executable's directory differ.
+# Sets: case_bin, case_work, case_out, case_err, case_rc.
+run_case() {
+    local name=$1 settings=$2
+    local dir=$scratch/$name
+    case_bin=$dir/bin
+    case_work=$dir/work
+    case_out=$dir/stdout.txt
+    case_err=$dir/stderr.txt
+    mkdir -p "$case_bin" "$case_work"
+    cp "$exe_source" "$case_bin/quillmark_snaptel.exe"
+    if [ -n "$settings" ]; then
+        printf '%s' "$settings" >"$case_bin/quillmark_snaptel.ini"
+    fi
+    (cd "$case_work" && timeout 120 "$wine_run" "$case_bin/quillmark_snaptel.exe" check \
+        >"$case_out" 2>"$case_err")
+    case_rc=$?
+    if [ "$case_rc" -eq 124 ]; then
+        fail "the executable did not end within 120 s"
+    fi
+}
+
+show_output() {
+    echo "  --- standard output:"
+    sed 's/^/    /' "$case_out"
+    echo "  --- standard error:"
+    sed 's/^/    /' "$case_err"
+}
+
+expect_rc_zero() {
+    if [ "$case_rc" -ne 0 ]; then
+        fail "exit code $case_rc, expected 0"
+    fi
+}
+
+expect_empty_log() {
+    local log=$case_work/quillmark_snaptel.log
+    if [ ! -f "$log" ]; then
+        fail "no quillmark_snaptel.log in the working directory"
+    elif [ -s "$log" ]; then
+        fail "quillmark_snaptel.log is not empty: $(wc -c <"$log") bytes"
+        sed 's/^/    | /' "$log"
+    fi
+}
+
+echo "Case a: LogLevel=0 logs wmain's entry and exit to quillmark_snaptel.log in the working directory"
+before=$failures
+run_case a $'[SERVICE]\r\nLogLevel=0\r\n'
+log=$case_work/quillmark_snaptel.log
+expect_rc_zero
+if [ ! -f "$log" ]; then
+    fail "no quillmark_snaptel.log in the working directory"
+    ls -la "$case_work" "$case_bin" | sed 's/^/    /'
+else
+    first=$(head -n 1 "$log")
+    last=$(tail -n 1 "$log")
+    if ! [[ $first =~ $enter_line ]]; then
+        fail "first line is '$first', expected '[YYYY-MM-DD HH:MM:SS]:<D>:  wmain enter'"
+    fi
+    if ! [[ $last =~ $exit_line ]]; then
+        fail "last line is '$last', expected '[YYYY-MM-DD HH:MM:SS]:<D>:  wmain exit'"
+    fi
+    if LC_ALL=C grep -q $'\r' "$log"; then
+        fail "the log holds a CR byte: lines must end in LF alone"
+    fi
+    if [ -n "$(tail -c 1 "$log")" ]; then
+        fail "the last line does not end in LF"
+    fi
+    if [ -e "$case_bin/quillmark_snaptel.log" ]; then
+        fail "a log was written beside the executable too"
+    fi
+    if [ "$failures" -ne "$before" ]; then
+        echo "  --- log:"
+        sed 's/^/    | /' "$log"
+    fi
+fi
+[ "$failures" -ne "$before" ] && show_output
+
+echo "Case b: without a settings file the log in the working directory is created and left empty"
+before=$failures
+run_case b ''
+expect_rc_zero
+expect_empty_log
+[ "$failures" -ne "$before" ] && show_output
+
+echo "Case c: LogLevel=4 creates the log and writes nothing to it"
+before=$failures
+run_case c $'[SERVICE]\r\nLogLevel=4\r\n'
+expect_rc_zero
+expect_empty_log
+[ "$failures" -ne "$before" ] && show_output
+
+echo "Case d: LogFile in a missing directory ends the program with an error on standard error"
+before=$failures
+missing_dir=$scratch/d/missing
+missing_log=$(windows_path "$missing_dir/x.log")
+run_case d "[SERVICE]"$'\r\n'"LogFile=$missing_log"$'\r\n'
+if [ "$case_rc" -eq 0 ]; then
+    fail "exit code 0, expected a failure"
+fi
+if ! grep -q 'Unable to open an output stream' "$case_err"; then
+    fail "standard error lacks 'Unable to open an output stream'"
+fi
+if ! grep -qF "$missing_log" "$case_err"; then
+    fail "standard error does not name the file $missing_log"
+fi
+if [ -e "$missing_dir" ]; then
+    fail "the missing directory was created"
+fi
+if [ -n "$(ls -A "$case_work")" ]; then
+    fail "files were created in the working directory: $(ls -A "$case_work" | tr '\n' ' ')"
+fi
+[ "$failures" -ne "$before" ] && show_output
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "All checks passed"

@@ -1,0 +1,113 @@
+#!/bin/bash
+# Checks that the clean-up deletes nothing outside the agent's temporary directory when a
+# link is planted in it, or when the directory itself is a link. Wine cannot create
+# Windows links, but it shows a Unix symbolic link to a directory inside the prefix as a
+# directory reparse point, so the links are made here, from the Unix side. The clean-up
+# itself runs in the PlantedLink cases of windows_tests, which check the service's log;
+# this script checks the files the links point to.
+#
+# usage: link_cleanup_test.sh <path of windows_tests.exe>
+set -u
+
+if [ "$#" -ne 1 ] || [ ! -f "$1" ]; then
+    echo "usage: $0 <path of windows_tests.exe>" >&2
+    exit 2
+fi
+tests_exe=$1
+script_dir=$(cd -- "$(dirname -- "$0")" && pwd)
+repo_dir=$(cd -- "$script_dir/../.." && pwd)
+wine_run=$script_dir/wine-run.sh
+
+# The same prefix as wine-run.sh.
+prefix=${QM_WINEPREFIX:-$repo_dir/build/wineprefix}
+temp=$prefix/drive_c/ProgramData/Quillmark/Snap/temp
+outside=$prefix/drive_c/quillmark-link-target
+
+scratch=$(mktemp -d /tmp/quillmark-link-cleanup.XXXXXX) || exit 1
+
+# rm does not follow links: this removes the links themselves, never what they point to.
+restore() {
+    rm -rf "$temp" "$outside"
+    mkdir -p "$temp"
+    rm -rf "$scratch"
+}
+trap restore EXIT
+
+failures=0
+fail() {
+    echo "  FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# Every path under the outside directory with a checksum of each file's content.
+snapshot() {
+    (cd "$outside" && find . -print0 | sort -z | while IFS= read -r -d '' path; do
+        if [ -f "$path" ]; then
+            printf '%s %s\n' "$path" "$(sha256sum <"$path" | cut -d' ' -f1)"
+        else
+            printf '%s\n' "$path"
+        fi
+    done)
+}
+
+# Runs the PlantedLink case named $1 ("inside" or "temp"), whose test name is $2, and
+# compares the outside directory before and after.
+run_case() {
+    local name=$1 test_name=$2
+    local out=$scratch/$name.out err=$scratch/$name.err
+    local before after rc failures_before=$failures
+    before=$(snapshot)
+    QM_PLANTED_LINK=$name timeout 120 "$wine_run" "$tests_exe" --gtest_filter='PlantedLink.*' \
+        >"$out" 2>"$err"
+    rc=$?
+    after=$(snapshot)
+
+    if [ "$rc" -eq 124 ]; then
+        fail "windows_tests did not end within 120 s"
+    elif [ "$rc" -ne 0 ]; then
+        fail "windows_tests exited with $rc"
+    fi
+    if ! grep -qF "[       OK ] PlantedLink.$test_name" "$out"; then
+        fail "PlantedLink.$test_name did not run and pass"
+    fi
+    if [ "$before" != "$after" ]; then
+        fail "the directory the link points to changed"
+        diff <(printf '%s\n' "$before") <(printf '%s\n' "$after") | sed 's/^/    /'
+    fi
+    if [ "$failures" -ne "$failures_before" ]; then
+        echo "  --- standard output:"
+        sed 's/^/    /' "$out"
+        echo "  --- standard error:"
+        sed 's/^/    /' "$err"
+    fi
+}
+
+echo "Case inside: a link in the temporary directory to a directory outside it"
+rm -rf "$temp" "$outside"
+mkdir -p "$temp/sub" "$outside/keep/inner"
+echo "agent state" >"$temp/note.txt"
+echo "agent state" >"$temp/sub/deep.txt"
+echo "must stay" >"$outside/keep/important.txt"
+echo "must stay" >"$outside/keep/inner/also.txt"
+ln -s "$outside/keep" "$temp/planted"
+run_case inside LinkInsideTheTempDirectoryIsNotWalkedInto
+if [ ! -f "$outside/keep/important.txt" ]; then
+    fail "$outside/keep/important.txt was deleted"
+fi
+
+echo "Case temp: the temporary directory is itself a link to a directory elsewhere"
+rm -rf "$temp" "$outside"
+mkdir -p "$outside/elsewhere/inner" "$(dirname -- "$temp")"
+echo "must stay" >"$outside/elsewhere/top.txt"
+echo "must stay" >"$outside/elsewhere/inner/kept.txt"
+ln -s "$outside/elsewhere" "$temp"
+run_case temp TempDirectoryThatIsALinkIsLeftAlone
+if [ ! -f "$outside/elsewhere/inner/kept.txt" ] || [ ! -f "$outside/elsewhere/top.txt" ]; then
+    fail "files under $outside/elsewhere were deleted"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "All checks passed"

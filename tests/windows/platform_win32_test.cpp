@@ -1,0 +1,273 @@
+// The Windows backend of the platform layer against the real system: each call must
+// give the results and last-error codes the layer's users rely on.
+#include <gtest/gtest.h>
+// _getpid: the C runtime's process identifier, so the tests need no Windows header.
+#include <process.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cwctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/unique_handle.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool ends_with_ignoring_case(const std::wstring& text, const std::wstring& end) {
+    if (end.size() > text.size()) {
+        return false;
+    }
+    return platform::compare_string_ignore_case(text.substr(text.size() - end.size()).c_str(),
+                                                end.c_str()) == 0;
+}
+
+std::uint32_t own_process_id() {
+    return static_cast<std::uint32_t>(_getpid());
+}
+
+// A directory of its own under the temporary directory, removed with everything in it.
+class scratch_directory {
+  public:
+    scratch_directory() {
+        std::random_device random;
+        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+        path_ = fs::temp_directory_path() /
+                ("quillmark-win32-" + std::to_string(random()) + "-" + std::to_string(now));
+        fs::create_directories(path_);
+    }
+    scratch_directory(const scratch_directory&) = delete;
+    scratch_directory& operator=(const scratch_directory&) = delete;
+    ~scratch_directory() {
+        std::error_code ignored;
+        fs::permissions(path_ / "readonly.txt", fs::perms::owner_write, fs::perm_options::add,
+                        ignored);
+        fs::remove_all(path_, ignored);
+    }
+
+    const fs::path& path() const { return path_; }
+
+    fs::path write(const char* name) const {
+        const fs::path file = path_ / name;
+        std::ofstream(file) << "x";
+        return file;
+    }
+
+  private:
+    fs::path path_;
+};
+
+TEST(Win32Errors, LastErrorIsKeptPerThread) {
+    platform::set_last_error(1234);
+    EXPECT_EQ(platform::get_last_error(), 1234u);
+    platform::set_last_error(platform::error_success);
+    EXPECT_EQ(platform::get_last_error(), platform::error_success);
+}
+
+TEST(Win32Errors, KnownCodeHasTextEndingInALineBreak) {
+    const std::wstring text = platform::format_message(platform::error_file_not_found);
+    ASSERT_GT(text.size(), 2u);
+    EXPECT_EQ(text.substr(text.size() - 2), L"\r\n");
+}
+
+TEST(Win32Errors, UnknownCodeHasNoText) {
+    EXPECT_EQ(platform::format_message(0x12345678), L"");
+    // ERROR_MR_MID_NOT_FOUND: the system has no message for the code.
+    EXPECT_EQ(platform::get_last_error(), 317u);
+}
+
+TEST(Win32Module, PathNamesTheRunningExecutable) {
+    std::vector<wchar_t> buffer(1024, L'#');
+    const std::uint32_t length =
+        platform::get_module_file_name(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    ASSERT_GT(length, 0u);
+    ASSERT_LT(length, buffer.size());
+    EXPECT_EQ(buffer[length], L'\0');
+    EXPECT_TRUE(
+        ends_with_ignoring_case(std::wstring(buffer.data(), length), L"\\windows_tests.exe"))
+        << "path: " << ::testing::PrintToString(std::wstring(buffer.data(), length));
+}
+
+TEST(Win32Module, PathTooLongIsCutWithoutTerminator) {
+    std::vector<wchar_t> buffer(9, L'#');
+    const std::uint32_t length = platform::get_module_file_name(buffer.data(), 8);
+    EXPECT_EQ(length, 8u);
+    EXPECT_EQ(platform::get_last_error(), platform::error_insufficient_buffer);
+    EXPECT_EQ(buffer[8], L'#');
+}
+
+TEST(Win32Text, ComparisonIgnoresCase) {
+    EXPECT_EQ(platform::compare_string_ignore_case(L"SnapTelD.EXE", L"snapteld.exe"), 0);
+    EXPECT_NE(platform::compare_string_ignore_case(L"snapteld.exe", L"snapteld.ex"), 0);
+    EXPECT_NE(platform::compare_string_ignore_case(L"a", L"b"), 0);
+}
+
+TEST(Win32Clock, LocalTimeOfAKnownInstant) {
+    // 2026-07-15 12:00:00 UTC: the same calendar day in every time zone.
+    std::tm local{};
+    ASSERT_TRUE(platform::to_local_time(1784116800, local));
+    EXPECT_EQ(local.tm_year, 126);
+    EXPECT_EQ(local.tm_mon, 6);
+    EXPECT_EQ(local.tm_mday, 15);
+}
+
+TEST(Win32Clock, WallClockAndSleep) {
+    const std::time_t before = platform::current_time();
+    EXPECT_GT(before, 1767225600);  // after 2026-01-01
+    const auto started = std::chrono::steady_clock::now();
+    platform::sleep(50);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(40));
+    EXPECT_GE(platform::current_time(), before);
+}
+
+TEST(Win32Processes, OwnProcessIsListedOpenedAndNamed) {
+    std::vector<std::uint32_t> ids(4096);
+    std::uint32_t filled = 0;
+    ASSERT_TRUE(platform::enum_processes(
+        ids.data(), static_cast<std::uint32_t>(ids.size() * sizeof(std::uint32_t)), &filled));
+    ASSERT_EQ(filled % sizeof(std::uint32_t), 0u);
+    ids.resize(filled / sizeof(std::uint32_t));
+    EXPECT_NE(std::find(ids.begin(), ids.end(), own_process_id()), ids.end());
+
+    const platform::unique_handle process(
+        platform::open_process(platform::process_all_access, false, own_process_id()));
+    ASSERT_TRUE(process);
+
+    std::vector<wchar_t> image(1024);
+    const std::uint32_t length = platform::get_process_image_file_name(
+        process.get(), image.data(), static_cast<std::uint32_t>(image.size()));
+    ASSERT_GT(length, 0u);
+    const std::wstring path(image.data(), length);
+    EXPECT_EQ(path.rfind(L"\\Device\\", 0), 0u) << ::testing::PrintToString(path);
+    EXPECT_TRUE(ends_with_ignoring_case(path, L"\\windows_tests.exe"))
+        << ::testing::PrintToString(path);
+
+    std::uint32_t exit_code = 0;
+    ASSERT_TRUE(platform::get_exit_code_process(process.get(), &exit_code));
+    EXPECT_EQ(exit_code, platform::still_active);
+    EXPECT_EQ(platform::wait_for_single_object(process.get(), 0), platform::wait_timeout);
+}
+
+TEST(Win32Processes, ImageNameThatDoesNotFitFails) {
+    const platform::unique_handle process(
+        platform::open_process(platform::process_all_access, false, own_process_id()));
+    ASSERT_TRUE(process);
+    std::vector<wchar_t> image(4);
+    EXPECT_EQ(platform::get_process_image_file_name(process.get(), image.data(), 4), 0u);
+}
+
+TEST(Win32Processes, ProcessZeroCannotBeOpened) {
+    EXPECT_EQ(platform::open_process(platform::process_all_access, false, 0), nullptr);
+    EXPECT_EQ(platform::get_last_error(), platform::error_invalid_parameter);
+}
+
+TEST(Win32Handles, InvalidHandleValueIsAllBitsSet) {
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(platform::invalid_handle_value()),
+              ~std::uintptr_t{0});
+}
+
+TEST(Win32Files, ListingGivesEveryEntryThenError18) {
+    const scratch_directory scratch;
+    scratch.write("a.txt");
+    fs::create_directory(scratch.path() / "sub");
+
+    std::map<std::wstring, std::uint32_t> listed;
+    platform::find_data entry;
+    platform::unique_find_handle listing(
+        platform::find_first_file((scratch.path() / "*").c_str(), entry));
+    ASSERT_TRUE(listing);
+    do {
+        listed[entry.name] = entry.attributes;
+    } while (platform::find_next_file(listing.get(), entry));
+    EXPECT_EQ(platform::get_last_error(), platform::error_no_more_files);
+    EXPECT_TRUE(platform::find_close(listing.release()));
+
+    ASSERT_EQ(listed.size(), 4u);
+    EXPECT_EQ(listed.count(L"."), 1u);
+    EXPECT_EQ(listed.count(L".."), 1u);
+    EXPECT_EQ(listed[L"a.txt"] & platform::file_attribute_directory, 0u);
+    EXPECT_NE(listed[L"sub"] & platform::file_attribute_directory, 0u);
+}
+
+TEST(Win32Files, ListingOfMissingDirectoryFailsWithError3) {
+    const scratch_directory scratch;
+    platform::find_data entry;
+    EXPECT_EQ(platform::find_first_file((scratch.path() / "missing" / "*").c_str(), entry),
+              platform::invalid_handle_value());
+    EXPECT_EQ(platform::get_last_error(), platform::error_path_not_found);
+}
+
+TEST(Win32Files, Attributes) {
+    const scratch_directory scratch;
+    const fs::path file = scratch.write("a.txt");
+    EXPECT_EQ(platform::get_file_attributes(file.c_str()) & platform::file_attribute_directory, 0u);
+    EXPECT_NE(
+        platform::get_file_attributes(scratch.path().c_str()) & platform::file_attribute_directory,
+        0u);
+    EXPECT_EQ(platform::get_file_attributes((scratch.path() / "missing").c_str()),
+              platform::invalid_file_attributes);
+    EXPECT_EQ(platform::get_last_error(), platform::error_file_not_found);
+}
+
+TEST(Win32Files, DeletingMissingFileFailsWithError2) {
+    const scratch_directory scratch;
+    EXPECT_FALSE(platform::delete_file((scratch.path() / "missing.txt").c_str()));
+    EXPECT_EQ(platform::get_last_error(), platform::error_file_not_found);
+}
+
+TEST(Win32Files, ReadOnlyFileIsDeletedOnceMadeWritable) {
+    const scratch_directory scratch;
+    const fs::path file = scratch.write("readonly.txt");
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::remove);
+    ASSERT_NE(platform::get_file_attributes(file.c_str()) & platform::file_attribute_readonly, 0u);
+
+    EXPECT_FALSE(platform::delete_file(file.c_str()));
+    EXPECT_EQ(platform::get_last_error(), platform::error_access_denied);
+    EXPECT_EQ(platform::make_writable(file.c_str()), 0);
+    EXPECT_EQ(platform::get_file_attributes(file.c_str()) & platform::file_attribute_readonly, 0u);
+    EXPECT_TRUE(platform::delete_file(file.c_str()));
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST(Win32Files, MakingMissingFileWritableFails) {
+    const scratch_directory scratch;
+    EXPECT_EQ(platform::make_writable((scratch.path() / "missing.txt").c_str()), -1);
+}
+
+// The agent keeps its log open with the C runtime, which does not share deletion: the
+// file cannot be deleted until it is closed.
+TEST(Win32Files, FileHeldOpenCannotBeDeleted) {
+    const scratch_directory scratch;
+    const fs::path file = scratch.write("held.log");
+    {
+        std::ofstream held(file, std::ios::app);
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(platform::delete_file(file.c_str()));
+        EXPECT_EQ(platform::get_last_error(), platform::error_sharing_violation);
+    }
+    EXPECT_TRUE(platform::delete_file(file.c_str()));
+}
+
+TEST(Win32Files, DirectoryIsRemovedOnlyWhenEmpty) {
+    const scratch_directory scratch;
+    const fs::path directory = scratch.path() / "sub";
+    fs::create_directory(directory);
+    const fs::path file = directory / "a.txt";
+    std::ofstream(file) << "x";
+
+    EXPECT_FALSE(platform::remove_directory(directory.c_str()));
+    EXPECT_EQ(platform::get_last_error(), platform::error_dir_not_empty);
+    ASSERT_TRUE(platform::delete_file(file.c_str()));
+    EXPECT_TRUE(platform::remove_directory(directory.c_str()));
+    EXPECT_FALSE(fs::exists(directory));
+}
+
+}  // namespace

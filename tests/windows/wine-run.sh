@@ -1,0 +1,23 @@
+#!/bin/sh
+# Runs a Windows program of the build under Wine, in the project's own prefix, and
+# returns its exit code. CTest uses it as the emulator of the Windows build.
+#
+# Standard input comes from /dev/null and the output is never piped through another
+# program here: Wine's system processes inherit the standard handles of the first
+# program of a session, and a pipe they hold never closes.
+set -u
+
+script_dir=$(CDPATH= cd -- "$(dirname -- "$0")" && pwd)
+repo_dir=$(CDPATH= cd -- "$script_dir/../.." && pwd)
+
+WINEPREFIX=${QM_WINEPREFIX:-$repo_dir/build/wineprefix}
+WINEDEBUG=-all
+WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+
+if [ "$#" -eq 0 ]; then
+    echo "usage: $0 program.exe [arguments...]" >&2
+    exit 2
+fi
+
+exec wine "$@" </dev/null

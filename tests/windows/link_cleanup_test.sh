@@ -15,11 +15,10 @@ if [ "$#" -ne 1 ] || [ ! -f "$1" ]; then
 fi
 tests_exe=$1
 script_dir=$(cd -- "$(dirname -- "$0")" && pwd)
-repo_dir=$(cd -- "$script_dir/../.." && pwd)
 wine_run=$script_dir/wine-run.sh
 
-# The same prefix as wine-run.sh.
-prefix=${QM_WINEPREFIX:-$repo_dir/build/wineprefix}
+. "$script_dir/wine-env.sh"
+prefix=$WINEPREFIX
 temp=$prefix/drive_c/ProgramData/Quillmark/Snap/temp
 outside=$prefix/drive_c/quillmark-link-target
 

@@ -8,13 +8,7 @@
 # The prefix is $QM_WINEPREFIX, or build/wineprefix in the repository.
 set -u
 
-script_dir=$(CDPATH= cd -- "$(dirname -- "$0")" && pwd)
-repo_dir=$(CDPATH= cd -- "$script_dir/../.." && pwd)
-
-WINEPREFIX=${QM_WINEPREFIX:-$repo_dir/build/wineprefix}
-WINEDEBUG=-all
-WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+. "$(dirname -- "$0")/wine-env.sh"
 
 setup() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then

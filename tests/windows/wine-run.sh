@@ -7,13 +7,7 @@
 # program of a session, and a pipe they hold never closes.
 set -u
 
-script_dir=$(CDPATH= cd -- "$(dirname -- "$0")" && pwd)
-repo_dir=$(CDPATH= cd -- "$script_dir/../.." && pwd)
-
-WINEPREFIX=${QM_WINEPREFIX:-$repo_dir/build/wineprefix}
-WINEDEBUG=-all
-WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+. "$(dirname -- "$0")/wine-env.sh"
 
 if [ "$#" -eq 0 ]; then
     echo "usage: $0 program.exe [arguments...]" >&2

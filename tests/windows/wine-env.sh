@@ -1,0 +1,8 @@
+# Sourced by the scripts that run Wine for the tests: the project's own prefix
+# ($QM_WINEPREFIX, or build/wineprefix in the repository) and a quiet Wine without the
+# .NET and HTML installers.
+wine_env_dir=$(CDPATH= cd -- "$(dirname -- "$0")" && pwd)
+WINEPREFIX=${QM_WINEPREFIX:-$(CDPATH= cd -- "$wine_env_dir/../.." && pwd)/build/wineprefix}
+WINEDEBUG=-all
+WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES

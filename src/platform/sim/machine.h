@@ -57,7 +57,7 @@ struct process_options {
 };
 
 class machine {
-public:
+  public:
     // The one machine of the test process.
     static machine& instance();
 
@@ -67,7 +67,8 @@ public:
 
     // --- Module, settings, errors ---------------------------------------------
 
-    // The path GetModuleFileNameW reports. Default: C:\Program Files\Quillmark\quillmark_snaptel.exe
+    // The path GetModuleFileNameW reports. Default: C:\Program
+    // Files\Quillmark\quillmark_snaptel.exe
     void set_module_path(std::wstring path);
 
     // A settings file read by the private-profile calls, as its decoded text.
@@ -153,7 +154,7 @@ public:
     struct impl;
     impl& internals() { return *impl_; }
 
-private:
+  private:
     machine();
     std::unique_ptr<impl> impl_;
 };

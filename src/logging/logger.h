@@ -68,7 +68,10 @@ class logger {
         // Leave `pending` empty for the next line even when formatting throws.
         struct clear_pending {
             std::wostringstream& stream;
-            ~clear_pending() { stream.str(std::wstring()); }
+            ~clear_pending() {
+                stream.str(std::wstring());
+                stream.clear();
+            }
         } cleared_on_exit{pending};
 
         pending << severity_tag(Level);

@@ -24,6 +24,18 @@ bool blank(const wchar_t* path) {
     return path == nullptr || *path == L'\0';
 }
 
+// What every call on one path does first: count the call, apply an injected fault,
+// refuse an empty path, and find where the path leads (its last part not followed).
+// Empty when the call has already failed, with the last error set.
+std::optional<location> enter_path(machine::impl& m, operation op, const wchar_t* path,
+                                   platform::error_code blank_error) {
+    if (auto error = m.enter(op, path != nullptr ? path : L"")) {
+        return failure(std::optional<location>{}, *error);
+    }
+    if (blank(path)) return failure(std::optional<location>{}, blank_error);
+    return m.locate(path, false);
+}
+
 }  // namespace
 
 location machine::impl::locate(const std::wstring& path, bool follow_last, bool create_parents,
@@ -153,11 +165,10 @@ namespace platform {
 std::uint32_t get_file_attributes(const wchar_t* path) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    if (auto error = m.enter(sim::operation::get_file_attributes, path != nullptr ? path : L"")) {
-        return sim::failure(invalid_file_attributes, *error);
-    }
-    if (sim::blank(path)) return sim::failure(invalid_file_attributes, error_path_not_found);
-    const sim::location at = m.locate(path, false);
+    const auto entered =
+        sim::enter_path(m, sim::operation::get_file_attributes, path, error_path_not_found);
+    if (!entered) return invalid_file_attributes;
+    const sim::location& at = *entered;
     if (sim::is_root(at.key)) return file_attribute_directory;
     if (const auto* found = m.entry(at.key)) return found->attributes;
     return sim::failure(invalid_file_attributes, m.missing_error(at.key));
@@ -166,11 +177,10 @@ std::uint32_t get_file_attributes(const wchar_t* path) {
 bool delete_file(const wchar_t* path) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    if (auto error = m.enter(sim::operation::delete_file, path != nullptr ? path : L"")) {
-        return sim::failure(false, *error);
-    }
-    if (sim::blank(path)) return sim::failure(false, error_path_not_found);
-    const sim::location at = m.locate(path, false);
+    const auto entered =
+        sim::enter_path(m, sim::operation::delete_file, path, error_path_not_found);
+    if (!entered) return false;
+    const sim::location& at = *entered;
     if (sim::is_root(at.key)) return sim::failure(false, error_access_denied);
     const auto* found = m.entry(at.key);
     if (found == nullptr) return sim::failure(false, m.missing_error(at.key));
@@ -190,11 +200,10 @@ bool delete_file(const wchar_t* path) {
 bool remove_directory(const wchar_t* path) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    if (auto error = m.enter(sim::operation::remove_directory, path != nullptr ? path : L"")) {
-        return sim::failure(false, *error);
-    }
-    if (sim::blank(path)) return sim::failure(false, error_path_not_found);
-    const sim::location at = m.locate(path, false);
+    const auto entered =
+        sim::enter_path(m, sim::operation::remove_directory, path, error_path_not_found);
+    if (!entered) return false;
+    const sim::location& at = *entered;
     if (sim::is_root(at.key)) return sim::failure(false, error_access_denied);
     const auto* found = m.entry(at.key);
     if (found == nullptr) return sim::failure(false, m.missing_error(at.key));
@@ -219,11 +228,10 @@ bool remove_directory(const wchar_t* path) {
 int make_writable(const wchar_t* path) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    if (auto error = m.enter(sim::operation::make_writable, path != nullptr ? path : L"")) {
-        return sim::failure(-1, *error);
-    }
-    if (sim::blank(path)) return sim::failure(-1, error_file_not_found);
-    const sim::location at = m.locate(path, false);
+    const auto entered =
+        sim::enter_path(m, sim::operation::make_writable, path, error_file_not_found);
+    if (!entered) return -1;
+    const sim::location& at = *entered;
     if (sim::is_root(at.key)) return 0;
     auto found = m.files.find(at.key);
     if (found == m.files.end()) return sim::failure(-1, m.missing_error(at.key));

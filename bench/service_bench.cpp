@@ -7,7 +7,7 @@
 #include <string>
 
 #include "logging/process_log.h"
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 #include "process/find_processes.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "logging/file_log_policy.h"
 
-#include <filesystem>
+#include <cstdint>
 
 namespace logging {
 
@@ -26,31 +26,26 @@ std::string to_log_bytes(const std::wstring& text) {
     return bytes;
 }
 
-file_log_policy::file_log_policy() : out(std::make_unique<std::ofstream>()) {}
-
-file_log_policy::~file_log_policy() {
-    close_stream();
-}
-
 void file_log_policy::open_stream(const std::wstring& name) {
-    // Binary: a line ends in a line feed alone on every platform.
-    out->open(std::filesystem::path(name), std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!out->is_open()) {
+    file_.reset(platform::create_file(name.c_str(), platform::generic_write,
+                                      platform::file_share_read | platform::file_share_write,
+                                      platform::create_always, platform::file_attribute_normal));
+    if (!file_) {
         throw open_stream_error(name);
     }
 }
 
 void file_log_policy::close_stream() {
-    if (out->is_open()) {
-        out->close();
-    }
+    file_.reset();
 }
 
 void file_log_policy::write_line(const std::wstring& text) {
     std::string bytes = to_log_bytes(text);
     bytes.push_back('\n');
-    out->write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out->flush();
+    // A line that cannot be written is lost; the next line is tried all the same.
+    std::uint32_t written = 0;
+    platform::write_file(file_.get(), bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                         &written);
 }
 
 }  // namespace logging

@@ -2,12 +2,11 @@
 // operating system before the writer returns.
 #pragma once
 
-#include <fstream>
-#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "logging/log_policy_interface.h"
+#include "platform/unique_handle.h"
 
 namespace logging {
 
@@ -29,18 +28,21 @@ std::string to_log_bytes(const std::wstring& text);
 
 class file_log_policy : public log_policy_interface {
   public:
-    file_log_policy();
-    ~file_log_policy() override;
+    file_log_policy() = default;
+    ~file_log_policy() override = default;
     file_log_policy(const file_log_policy&) = delete;
     file_log_policy& operator=(const file_log_policy&) = delete;
 
-    // Empties or creates the file; throws open_stream_error when it cannot.
+    // Empties or creates the file; throws open_stream_error when it cannot. The file is
+    // opened so that processes the service starts with inherited handles (the host
+    // agent) do not inherit it: they would hold the log open after the service ends.
+    // Others may read and write it meanwhile.
     void open_stream(const std::wstring& name) override;
     void close_stream() override;
     void write_line(const std::wstring& text) override;
 
   private:
-    std::unique_ptr<std::ofstream> out;
+    platform::unique_file_handle file_;
 };
 
 }  // namespace logging

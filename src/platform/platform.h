@@ -3,9 +3,12 @@
 // Each function has the shape and the results of the Win32 call it stands for
 // (named in its comment): a failure is reported by the same result value and
 // leaves the calling thread's last-error code set, as the real call does. Two
-// backends define them: `win32/` passes straight to the API, `sim/` is an
-// in-memory machine for native tests. Every function may be called from any
-// thread.
+// backends define them: `win32/` passes straight to the API, and the tests'
+// simulated machine (tests/sim) stands in for Windows in native builds. Every
+// function may be called from any thread.
+//
+// Product code blocks only through the waits declared here (sleep, the waits on
+// objects, the lock), so that the simulated machine sees every thread that waits.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +36,8 @@ inline constexpr error_code error_invalid_parameter = 87;
 inline constexpr error_code error_insufficient_buffer = 122;
 inline constexpr error_code error_dir_not_empty = 145;
 inline constexpr error_code error_app_init_failure = 575;
+
+inline constexpr std::uint32_t infinite = 0xFFFFFFFF;
 
 inline constexpr std::uint32_t still_active = 259;
 inline constexpr std::uint32_t wait_object_0 = 0;
@@ -82,6 +87,12 @@ std::uint32_t get_private_profile_string(const wchar_t* section, const wchar_t* 
 std::uint32_t get_private_profile_int(const wchar_t* section, const wchar_t* key,
                                       std::int32_t default_value, const wchar_t* file);
 
+// SHGetFolderPathW(nullptr, folder, nullptr, flags, path): `path` holds max_path
+// characters. Returns an HRESULT, negative on failure.
+inline constexpr int csidl_program_files = 38;
+inline constexpr std::uint32_t shgfp_type_current = 0;
+std::int32_t get_folder_path(int folder, std::uint32_t flags, wchar_t* path);
+
 // --- Text --------------------------------------------------------------------
 
 // lstrcmpiW: 0 when the two texts are equal apart from letter case.
@@ -98,14 +109,68 @@ bool to_local_time(std::time_t when, std::tm& local);
 // Sleep: the calling thread waits `milliseconds`.
 void sleep(std::uint32_t milliseconds);
 
-// --- Handles and processes ---------------------------------------------------
+// --- Handles, threads, events and locks ---------------------------------------
 
 // CloseHandle.
 bool close_handle(handle object);
 
-// WaitForSingleObject: wait_object_0 when signalled, wait_timeout after the time-out,
-// wait_failed on failure.
+// WaitForSingleObject on a process, a thread or an event: wait_object_0 when
+// signalled, wait_timeout after the time-out (`infinite` waits for ever), wait_failed
+// on failure. A wait on an auto-reset event resets it.
 std::uint32_t wait_for_single_object(handle object, std::uint32_t milliseconds);
+
+// The procedure a new thread runs; its result is the thread's exit code.
+using thread_procedure = std::uint32_t (*)(void* parameter);
+
+// CreateThread(nullptr, 0, procedure, parameter, 0, nullptr): a thread that starts
+// at once; nullptr on failure.
+handle create_thread(thread_procedure procedure, void* parameter);
+
+// GetExitCodeThread: still_active while the thread runs.
+bool get_exit_code_thread(handle thread, std::uint32_t* exit_code);
+
+// CreateEventW(nullptr, manual_reset, initial_state, nullptr): an unnamed event;
+// nullptr on failure.
+handle create_event(bool manual_reset, bool initial_state);
+
+// SetEvent.
+bool set_event(handle event);
+
+// SRWLOCK: a lock a thread may hold while it waits; not re-entrant. A zero-initialised
+// object (SRWLOCK_INIT) is ready for use and needs no clean-up.
+struct srw_lock {
+    void* state = nullptr;
+};
+
+// AcquireSRWLockExclusive and ReleaseSRWLockExclusive.
+void acquire_srw_lock_exclusive(srw_lock& lock);
+void release_srw_lock_exclusive(srw_lock& lock);
+
+// --- Processes -----------------------------------------------------------------
+
+// The part of STARTUPINFOW the system sets; every other field is zero.
+inline constexpr std::uint32_t startf_useshowwindow = 0x1;
+inline constexpr std::uint16_t sw_hide = 0;
+struct startup_info {
+    std::uint32_t flags = 0;
+    std::uint16_t show_window = 0;
+};
+
+// PROCESS_INFORMATION.
+struct process_information {
+    handle process = nullptr;
+    handle thread = nullptr;
+    std::uint32_t process_id = 0;
+    std::uint32_t thread_id = 0;
+};
+
+// CreateProcessW(nullptr, command_line, nullptr, nullptr, inherit_handles,
+// creation_flags, nullptr, nullptr, startup, created): the program is the first token
+// of `command_line`, a writable terminated buffer that the call may change; the
+// environment and the current directory are the caller's. On success `created` holds
+// the new process's and primary thread's handles, which the caller must close.
+bool create_process(wchar_t* command_line, bool inherit_handles, std::uint32_t creation_flags,
+                    const startup_info& startup, process_information& created);
 
 // K32EnumProcesses: fills `ids` (of `bytes` bytes) with process identifiers and
 // `bytes_returned` with the number of bytes filled in.
@@ -155,5 +220,20 @@ bool remove_directory(const wchar_t* path);
 // The C runtime's _wchmod(path, _S_IWRITE): clears the read-only attribute.
 // 0 on success, -1 on failure.
 int make_writable(const wchar_t* path);
+
+inline constexpr std::uint32_t generic_write = 0x40000000;
+inline constexpr std::uint32_t file_share_read = 0x1;
+inline constexpr std::uint32_t file_share_write = 0x2;
+inline constexpr std::uint32_t create_always = 2;
+inline constexpr std::uint32_t file_attribute_normal = 0x80;
+
+// CreateFileW(name, access, share_mode, nullptr, disposition, attributes, nullptr):
+// without security attributes the handle is never inherited by a child process.
+// invalid_handle_value() on failure. A relative name is taken from the current directory.
+handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t share_mode,
+                   std::uint32_t disposition, std::uint32_t attributes);
+
+// WriteFile(file, data, size, written, nullptr), at the file's current position.
+bool write_file(handle file, const void* data, std::uint32_t size, std::uint32_t* written);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
-// Owners of operating-system handles: each handle is closed exactly once, on every
-// path, through the platform layer, so the same owner serves both backends.
+// Owners of operating-system handles, and of a held lock: each handle is closed
+// exactly once, on every path, through the platform layer, so the same owner serves
+// both backends.
 #pragma once
 
 #include <utility>
@@ -52,5 +53,50 @@ using unique_handle = basic_unique_handle<close_handle, null_handle>;
 
 // Directory listings: INVALID_HANDLE_VALUE means none.
 using unique_find_handle = basic_unique_handle<find_close, invalid_handle_value>;
+
+// Open files: INVALID_HANDLE_VALUE means none.
+using unique_file_handle = basic_unique_handle<close_handle, invalid_handle_value>;
+
+// The two handles process creation hands back. The creating call fills them in through
+// receive(), so they are owned from the moment they exist.
+class unique_process_information {
+  public:
+    unique_process_information() = default;
+    unique_process_information(const unique_process_information&) = delete;
+    unique_process_information& operator=(const unique_process_information&) = delete;
+    ~unique_process_information() { reset(); }
+
+    // For the creating call: whatever was held before is closed.
+    process_information& receive() {
+        reset();
+        return value_;
+    }
+
+    const process_information& get() const { return value_; }
+
+    // Hands the process handle over to an owner of its own.
+    unique_handle take_process() { return unique_handle(std::exchange(value_.process, nullptr)); }
+
+    void reset() {
+        const unique_handle process(std::exchange(value_.process, nullptr));
+        const unique_handle thread(std::exchange(value_.thread, nullptr));
+        value_ = process_information{};
+    }
+
+  private:
+    process_information value_;
+};
+
+// Holds an SRW lock exclusively for the life of the object.
+class exclusive_lock {
+  public:
+    explicit exclusive_lock(srw_lock& lock) : lock_(lock) { acquire_srw_lock_exclusive(lock_); }
+    exclusive_lock(const exclusive_lock&) = delete;
+    exclusive_lock& operator=(const exclusive_lock&) = delete;
+    ~exclusive_lock() { release_srw_lock_exclusive(lock_); }
+
+  private:
+    srw_lock& lock_;
+};
 
 }  // namespace platform

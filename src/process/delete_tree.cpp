@@ -26,9 +26,7 @@ bool remove_link(const std::wstring& path, std::uint32_t attributes) {
                              ? platform::remove_directory(path.c_str())
                              : platform::delete_file(path.c_str());
     if (!removed) {
-        const platform::error_code error = platform::get_last_error();
-        logging::log_debug(tag, L"Unable to remove link", path);
-        logging::log_windows_error(tag, error);
+        logging::log_last_error<logging::severity::debug>(tag, L"Unable to remove link", path);
         return false;
     }
     logging::log_debug(tag, L"link", path, L"removed");
@@ -42,9 +40,8 @@ bool delete_file(const std::wstring& path, std::uint32_t attributes) {
     }
     logging::log_debug(tag, L"deleting file", path);
     if (!platform::delete_file(path.c_str())) {
-        const platform::error_code error = platform::get_last_error();
-        logging::log_debug(tag, L"DeleteFile returned an error. Unable to delete directory", path);
-        logging::log_windows_error(tag, error);
+        logging::log_last_error<logging::severity::debug>(
+            tag, L"DeleteFile returned an error. Unable to delete directory", path);
         return false;
     }
     logging::log_debug(tag, L"file", path, L"deleted");
@@ -104,10 +101,8 @@ bool delete_tree(const std::wstring& path, std::int32_t level, bool delete_root)
     // The directory is removed with no listing of it left open.
     listing.reset();
     if (!platform::remove_directory(path.c_str())) {
-        const platform::error_code remove_error = platform::get_last_error();
-        logging::log_debug(
+        logging::log_last_error<logging::severity::debug>(
             tag, L"RemoveDirectory returned an error. Unable to delete empty directory", path);
-        logging::log_windows_error(tag, remove_error);
         return false;
     }
     logging::log_debug(tag, L"directory", path, L"deleted");

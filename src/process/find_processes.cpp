@@ -49,9 +49,8 @@ bool find_processes(const std::wstring& name, process_list& processes) {
     std::uint32_t bytes_filled = 0;
     if (!platform::enum_processes(identifiers.data(),
                                   static_cast<std::uint32_t>(sizeof(identifiers)), &bytes_filled)) {
-        const platform::error_code error = platform::get_last_error();
-        logging::log_error(tag, L"EnumProcesses returned an error. Unable to enumerate processes.");
-        logging::log_windows_error(tag, error);
+        logging::log_last_error(tag,
+                                L"EnumProcesses returned an error. Unable to enumerate processes.");
         return false;
     }
 
@@ -64,10 +63,8 @@ bool find_processes(const std::wstring& name, process_list& processes) {
         }
         std::wstring image;
         if (!read_image_path(process.get(), image)) {
-            const platform::error_code error = platform::get_last_error();
-            logging::log_error(
+            logging::log_last_error(
                 tag, L"GetProcessImageFileName returned an error. Unable to get process name.");
-            logging::log_windows_error(tag, error);
             continue;
         }
         if (image.find(name) == std::wstring::npos) {

@@ -1,20 +1,9 @@
-#include <thread>
-
-#include "platform/sim/machine_impl.h"
+#include "sim/machine_impl.h"
 
 namespace sim {
 
 std::time_t machine::impl::wall_clock() const {
     return wall_base + static_cast<std::time_t>((elapsed_ms - wall_base_ms) / 1000);
-}
-
-void machine::impl::advance(std::uint64_t milliseconds) {
-    elapsed_ms += milliseconds;
-    for (auto& process : processes) {
-        if (!process->ended && process->ends_at_ms && *process->ends_at_ms <= elapsed_ms) {
-            end(*process, process->pending_exit_code);
-        }
-    }
 }
 
 std::time_t machine::now() const {
@@ -60,18 +49,6 @@ bool to_local_time(std::time_t when, std::tm& local) {
     }
     const std::time_t shifted = when + offset;
     return gmtime_r(&shifted, &local) != nullptr;
-}
-
-void sleep(std::uint32_t milliseconds) {
-    {
-        auto& m = sim::machine::instance().internals();
-        std::lock_guard guard(m.lock);
-        m.sleeps.push_back(milliseconds);
-        m.advance(milliseconds);
-    }
-    // Virtual time costs nothing, so a polling loop would otherwise starve the other
-    // threads of the test.
-    std::this_thread::yield();
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/sim/machine_impl.h"
+#include "sim/machine_impl.h"
 
 namespace sim {
 

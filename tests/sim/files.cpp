@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cwctype>
 
-#include "platform/sim/machine_impl.h"
+#include "sim/machine_impl.h"
 
 namespace sim {
 namespace {
@@ -61,7 +61,7 @@ location machine::impl::locate(const std::wstring& path, bool follow_last, bool 
             at.spelled = found->second.spelled;
         } else if (create_parents && !is_root(at.key)) {
             files[at.key] = file_entry{
-                entry_kind::directory, at.spelled, platform::file_attribute_directory, {}};
+                entry_kind::directory, at.spelled, platform::file_attribute_directory, {}, {}};
         }
         at.key += L'\\' + to_lower(parts[i]);
         at.spelled += L'\\' + parts[i];
@@ -70,6 +70,39 @@ location machine::impl::locate(const std::wstring& path, bool follow_last, bool 
         at.spelled = found->second.spelled;
     }
     return follow_last ? follow(std::move(at)) : at;
+}
+
+std::wstring machine::impl::absolute(const std::wstring& path) const {
+    const bool has_drive = path.size() >= 2 && path[1] == L':';
+    const bool from_root = !path.empty() && (path[0] == L'\\' || path[0] == L'/');
+    return has_drive || from_root ? path : current_directory + L'\\' + path;
+}
+
+bool machine::impl::held_by_a_process(const std::wstring& key) const {
+    for (const auto& process : processes) {
+        const auto& held = process->held_files;
+        if (!process->ended && std::find(held.begin(), held.end(), key) != held.end()) {
+            return true;
+        }
+    }
+    constexpr std::uint32_t file_share_delete = 0x4;
+    for (const auto& [value, record] : handles) {
+        if (record.kind == handle_kind::file && record.file.key == key &&
+            (record.file.share_mode & file_share_delete) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool machine::impl::write_not_shared(const std::wstring& key) const {
+    for (const auto& [value, record] : handles) {
+        if (record.kind == handle_kind::file && record.file.key == key &&
+            (record.file.share_mode & platform::file_share_write) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 const file_entry* machine::impl::entry(const std::wstring& key) const {
@@ -117,13 +150,13 @@ void put(machine::impl& m, const std::wstring& path, file_entry made) {
 void machine::create_directory(const std::wstring& path, std::uint32_t attributes) {
     std::lock_guard guard(impl_->lock);
     put(*impl_, path,
-        {entry_kind::directory, {}, platform::file_attribute_directory | attributes, {}});
+        {entry_kind::directory, {}, platform::file_attribute_directory | attributes, {}, {}});
 }
 
 void machine::create_file(const std::wstring& path, std::uint32_t attributes) {
     constexpr std::uint32_t archive = 0x20;
     std::lock_guard guard(impl_->lock);
-    put(*impl_, path, {entry_kind::file, {}, archive | attributes, {}});
+    put(*impl_, path, {entry_kind::file, {}, archive | attributes, {}, {}});
 }
 
 void machine::create_directory_link(const std::wstring& path, const std::wstring& target) {
@@ -132,7 +165,8 @@ void machine::create_directory_link(const std::wstring& path, const std::wstring
         {entry_kind::link,
          {},
          platform::file_attribute_directory | platform::file_attribute_reparse_point,
-         clean_path(target)});
+         clean_path(target),
+         {}});
 }
 
 bool machine::exists(const std::wstring& path) const {
@@ -187,12 +221,7 @@ bool delete_file(const wchar_t* path) {
     if (found->kind != sim::entry_kind::file || (found->attributes & file_attribute_readonly)) {
         return sim::failure(false, error_access_denied);
     }
-    for (const auto& process : m.processes) {
-        const auto& held = process->held_files;
-        if (!process->ended && std::find(held.begin(), held.end(), at.key) != held.end()) {
-            return sim::failure(false, error_sharing_violation);
-        }
-    }
+    if (m.held_by_a_process(at.key)) return sim::failure(false, error_sharing_violation);
     m.files.erase(at.key);
     return true;
 }

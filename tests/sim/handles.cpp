@@ -1,4 +1,4 @@
-#include "platform/sim/machine_impl.h"
+#include "sim/machine_impl.h"
 
 namespace sim {
 
@@ -10,14 +10,22 @@ platform::handle machine::impl::add_handle(handle_record record) {
 }
 
 handle_record* machine::impl::find_handle(platform::handle value, handle_kind kind) {
+    handle_record* found = find_handle(value);
+    return found != nullptr && found->kind == kind ? found : nullptr;
+}
+
+handle_record* machine::impl::find_handle(platform::handle value) {
     const auto found = handles.find(reinterpret_cast<std::uintptr_t>(value));
-    if (found == handles.end() || found->second.kind != kind) return nullptr;
-    return &found->second;
+    return found != handles.end() ? &found->second : nullptr;
 }
 
 std::size_t machine::open_handles() const {
     std::lock_guard guard(impl_->lock);
-    return impl_->handles.size();
+    std::size_t open = 0;
+    for (const auto& [value, record] : impl_->handles) {
+        if (record.kind != handle_kind::file) ++open;
+    }
+    return open;
 }
 
 }  // namespace sim
@@ -31,12 +39,16 @@ handle invalid_handle_value() {
 bool close_handle(handle object) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    const sim::handle_record* record = m.find_handle(object, sim::handle_kind::process);
-    const std::wstring subject = record != nullptr ? std::to_wstring(record->process->id) : L"";
+    const sim::handle_record* record = m.find_handle(object);
+    const std::wstring subject =
+        record != nullptr && record->process ? std::to_wstring(record->process->id) : L"";
     if (auto error = m.enter(sim::operation::close_handle, subject)) {
         return sim::failure(false, *error);
     }
-    if (record == nullptr) return sim::failure(false, error_invalid_handle);
+    // A listing is closed by FindClose, never by CloseHandle.
+    if (record == nullptr || record->kind == sim::handle_kind::listing) {
+        return sim::failure(false, error_invalid_handle);
+    }
     m.handles.erase(reinterpret_cast<std::uintptr_t>(object));
     return true;
 }

@@ -1,6 +1,6 @@
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
-#include "platform/sim/machine_impl.h"
+#include "sim/machine_impl.h"
 
 namespace sim {
 
@@ -19,6 +19,7 @@ machine::impl::impl() {
 
 void machine::impl::clear() {
     module_path = L"C:\\Program Files\\Quillmark\\quillmark_snaptel.exe";
+    current_directory = L"C:\\Windows\\system32";
     settings_files.clear();
     settings_reads = 0;
     error_texts = default_error_texts();
@@ -32,9 +33,21 @@ void machine::impl::clear() {
     sleeps.clear();
     processes.clear();
     next_process_id = first_process_id;
+    programs.clear();
+    launches.clear();
     handles.clear();
     next_handle = first_handle_value;
     files.clear();
+    // Threads of an earlier test that never ended stay blocked for good: none of them
+    // is chosen again.
+    threads.clear();
+    running = nullptr;
+    next_thread_id = first_thread_id;
+    timers.clear();
+    locks.clear();
+    choice.seed(0);
+    in_event = false;
+    register_test_thread();
 }
 
 void machine::reset() {

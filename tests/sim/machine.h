@@ -1,8 +1,17 @@
-// The simulated machine behind the `sim` backend of the platform layer: the settings
+// The simulated machine that stands in for Windows in native builds: the settings
 // files, the executable's path, the system error texts, the debugger output channel,
-// a wall clock and Sleep in virtual time, a process table and a file tree, with fault
-// injection. Tests set it up and inspect it through `sim::machine::instance()`; the
-// platform functions of platform.h act on the same instance.
+// a process table, a file tree, threads, events and locks, a wall clock and a
+// monotonic clock in virtual time, with fault injection. Tests set it up and inspect it
+// through `sim::machine::instance()`; the platform functions of platform.h act on the
+// same instance.
+//
+// Threads run as Go's testing/synctest runs goroutines in a bubble: one simulated
+// thread at a time, control passing only when the running thread waits (a sleep, a wait
+// on an object that is not signalled, a lock another thread holds, its own end). Virtual
+// time moves only when no simulated thread can run, straight to the earliest deadline.
+// When several threads can run, a choice seeded by set_seed picks the next, so a seed
+// replays a run exactly and different seeds explore different interleavings. The test's
+// own thread takes part: reset() makes the calling thread the simulated "test" thread.
 //
 // Every member may be called from any thread: one lock guards the whole machine.
 // The last-error code is kept per thread, as on Windows.
@@ -10,6 +19,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +48,13 @@ enum class operation {
     delete_file,
     remove_directory,
     make_writable,
+    create_file,
+    write_file,
+    create_process,
+    create_thread,
+    create_event,
+    set_event,
+    get_folder_path,
 };
 
 // How a simulated process behaves beyond running until it is terminated.
@@ -56,13 +73,34 @@ struct process_options {
     bool listed_after_exit = false;
 };
 
+// What a program installed on the machine does when process creation launches it.
+struct program {
+    process_options options;
+    // Programs (Windows paths of installed programs) the process starts as soon as it
+    // is launched, as the host agent starts its plugins.
+    std::vector<std::wstring> starts;
+};
+
+// One successful process creation, as the creating call asked for it.
+struct launch {
+    std::uint32_t process_id = 0;
+    std::wstring command_line;
+    bool inherit_handles = false;
+    std::uint32_t creation_flags = 0;
+    std::uint32_t startup_flags = 0;
+    std::uint16_t show_window = 0;
+    // The monotonic clock at the moment of creation.
+    std::uint64_t at_ms = 0;
+};
+
 class machine {
   public:
     // The one machine of the test process.
     static machine& instance();
 
     // Back to a new machine: no files, no processes, no faults, no debugger output,
-    // the default module path, error texts and clock; every handle forgotten.
+    // the default module path, error texts and clock, seed 0; every handle and thread
+    // forgotten. The calling thread becomes the simulated "test" thread, the one running.
     void reset();
 
     // --- Module, settings, errors ---------------------------------------------
@@ -107,8 +145,26 @@ class machine {
     void set_utc_offset(std::int32_t seconds);
     // Virtual milliseconds passed by Sleep since the last reset (the monotonic clock).
     std::uint64_t elapsed_ms() const;
-    // Every Sleep's argument, in order of the calls.
+    // Every Sleep's argument, in order of the calls, from every thread.
     std::vector<std::uint32_t> sleeps() const;
+
+    // --- Threads --------------------------------------------------------------
+
+    // Seeds the choice among threads that can run at the same moment.
+    void set_seed(std::uint64_t seed);
+    // The test thread waits until the monotonic clock reads `ms`, while the other
+    // threads run; returns at once when that moment has passed.
+    void run_until(std::uint64_t ms);
+    // `event` runs when the monotonic clock reaches `ms`, before any thread runs at that
+    // moment, on whichever thread moves time there. It may use the machine and the
+    // platform calls that do not wait, but must not wait itself.
+    void at(std::uint64_t ms, std::function<void()> event);
+    // Names a thread made by create_thread, for reports ("worker" rather than "thread
+    // 1004").
+    void name_thread(platform::handle thread, std::string name);
+    // Each simulated thread, other than the test thread, that has not ended, with what
+    // it waits on: "worker waits on event 0x104 for ever".
+    std::vector<std::string> unfinished_threads() const;
 
     // --- Processes ------------------------------------------------------------
 
@@ -128,6 +184,14 @@ class machine {
     // DeleteFileW on it fails with 32.
     void hold_file(std::uint32_t id, const std::wstring& path);
 
+    // An executable file at `path` (a Windows path) that process creation can launch.
+    // Launched, its image path is the device form (C: is \Device\HarddiskVolume1).
+    void install_program(const std::wstring& path, program behaviour = {});
+    // Every process creation asked for by a platform call, in order.
+    std::vector<launch> launches() const;
+    // The identifiers of the processes that run an image path, in start order.
+    std::vector<std::uint32_t> running(const std::wstring& image_path) const;
+
     // --- Files ----------------------------------------------------------------
     //
     // Paths are compared without regard to case, with / and \ alike and without a
@@ -139,6 +203,12 @@ class machine {
     // `target`: listed with the directory and reparse-point bits, listing it lists the
     // target, and RemoveDirectoryW removes the link itself, as on Windows.
     void create_directory_link(const std::wstring& path, const std::wstring& target);
+    // A file holding `bytes`, created with its parents when missing.
+    void write_file(const std::wstring& path, const std::string& bytes);
+    // The bytes of a file; none when there is no such file.
+    std::optional<std::string> file_content(const std::wstring& path) const;
+    // The directory relative file names are taken from. Default: C:\Windows\system32.
+    void set_current_directory(std::wstring path);
     bool exists(const std::wstring& path) const;
     // The attributes of an entry; none when it does not exist.
     std::optional<std::uint32_t> attributes(const std::wstring& path) const;
@@ -147,7 +217,8 @@ class machine {
 
     // --- Handles --------------------------------------------------------------
 
-    // Handles (processes, listings) opened and not yet closed.
+    // Handles (processes, threads, events, listings) opened and not yet closed. Open
+    // files are left out: the service keeps its log open for as long as it runs.
     std::size_t open_handles() const;
 
     // The platform functions' side of the machine (sim/*.cpp only).

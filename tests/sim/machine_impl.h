@@ -3,17 +3,20 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 namespace sim {
 
@@ -23,6 +26,7 @@ inline constexpr platform::error_code error_mr_mid_not_found = 317;
 
 inline constexpr std::time_t initial_time = 1767323045;
 inline constexpr std::uint32_t first_process_id = 100;
+inline constexpr std::uint32_t first_thread_id = 1000;
 inline constexpr std::uintptr_t first_handle_value = 0x100;
 
 struct process_record {
@@ -48,6 +52,8 @@ struct file_entry {
     std::uint32_t attributes = 0;
     // For a link: its target, as given.
     std::wstring target;
+    // For a file: what it holds.
+    std::string content;
 };
 
 // Where a path leads once the links along it are followed.
@@ -62,12 +68,52 @@ struct listing {
     std::size_t next = 0;
 };
 
-enum class handle_kind { process, listing };
+struct open_file {
+    std::wstring key;
+    std::uint32_t share_mode = 0;
+    std::size_t position = 0;
+};
+
+// A simulated thread: a real thread that runs only while the scheduler has chosen it.
+struct thread_record {
+    enum class state { created, running, blocked, ended };
+
+    std::uint32_t id = 0;
+    std::string name;
+    state now = state::created;
+    platform::thread_procedure procedure = nullptr;
+    void* parameter = nullptr;
+    std::uint32_t exit_code = platform::still_active;
+
+    // While blocked: what lets it go on (empty: only its deadline), when it goes on at
+    // the latest, and what to call it in a report.
+    std::function<bool()> ready;
+    std::optional<std::uint64_t> deadline_ms;
+    std::string waits_on;
+
+    // Notified when the scheduler chooses this thread.
+    std::condition_variable turn;
+};
+
+struct event_record {
+    bool manual_reset = false;
+    bool signalled = false;
+};
+
+struct lock_record {
+    // The identifier of the thread holding it; 0 when free.
+    std::uint32_t owner = 0;
+};
+
+enum class handle_kind { process, primary_thread, thread, event, file, listing };
 
 struct handle_record {
     handle_kind kind = handle_kind::process;
-    // Shared so that a handle keeps its process's record after the table forgets it.
+    // Shared so that a handle keeps its object after the machine forgets it.
     std::shared_ptr<process_record> process;
+    std::shared_ptr<thread_record> thread;
+    std::shared_ptr<event_record> event;
+    open_file file;
     listing found;
 };
 
@@ -79,13 +125,14 @@ struct pending_fault {
 };
 
 inline constexpr std::size_t operation_count =
-    static_cast<std::size_t>(operation::make_writable) + 1;
+    static_cast<std::size_t>(operation::get_folder_path) + 1;
 
 struct machine::impl {
-    // Recursive because machine members and platform functions call one another.
-    mutable std::recursive_mutex lock;
+    mutable std::mutex lock;
+    using guard = std::unique_lock<std::mutex>;
 
     std::wstring module_path;
+    std::wstring current_directory;
     std::map<std::wstring, std::wstring> settings_files;
     int settings_reads = 0;
     std::map<platform::error_code, std::wstring> error_texts;
@@ -104,11 +151,24 @@ struct machine::impl {
 
     std::vector<std::shared_ptr<process_record>> processes;
     std::uint32_t next_process_id = first_process_id;
+    std::map<std::wstring, program> programs;
+    std::vector<launch> launches;
 
     std::map<std::uintptr_t, handle_record> handles;
     std::uintptr_t next_handle = first_handle_value;
 
     std::map<std::wstring, file_entry> files;
+
+    // The scheduler: every simulated thread of this run, the one that may run, the
+    // events a test scheduled, the locks by address and the seeded choice.
+    std::vector<std::shared_ptr<thread_record>> threads;
+    thread_record* running = nullptr;
+    std::uint32_t next_thread_id = first_thread_id;
+    std::multimap<std::uint64_t, std::function<void()>> timers;
+    std::map<const void*, lock_record> locks;
+    std::mt19937_64 choice;
+    // Set while a scheduled event runs: it must not wait.
+    bool in_event = false;
 
     impl();
     void clear();
@@ -118,21 +178,44 @@ struct machine::impl {
 
     std::time_t wall_clock() const;
     // Moves the monotonic clock on, ending the processes whose delayed termination is due.
-    void advance(std::uint64_t milliseconds);
+    void advance_to(std::uint64_t ms);
+
+    // The calling thread, which must be the running simulated thread, waits until
+    // `ready` holds or the monotonic clock reaches `deadline_ms`, whichever comes
+    // first, while the other threads run. Returns with `lock` held again; the caller
+    // checks again what it waited for.
+    void block(guard& held, std::function<bool()> ready, std::optional<std::uint64_t> deadline_ms,
+               std::string waits_on);
+    // Chooses the next thread to run and lets it go; the caller has stopped running.
+    void hand_over(guard& held);
+    thread_record& self();
+    // Makes the calling thread the running simulated "test" thread.
+    void register_test_thread();
+    std::string describe_threads() const;
 
     process_record* find_process(std::uint32_t id);
     void end(process_record& process, std::uint32_t exit_code);
+    // Starts a process of an installed program and whatever it starts in turn.
+    std::shared_ptr<process_record> launch_program(const std::wstring& key);
 
     platform::handle add_handle(handle_record record);
     handle_record* find_handle(platform::handle value, handle_kind kind);
+    handle_record* find_handle(platform::handle value);
 
     location locate(const std::wstring& path, bool follow_last, bool create_parents = false,
                     int depth = 0);
+    // A file name as the file calls take it: relative names from the current directory.
+    std::wstring absolute(const std::wstring& path) const;
     const file_entry* entry(const std::wstring& key) const;
     bool is_directory(const std::wstring& key, int depth = 0);
     // Error 2 when the parent directory exists, 3 when it does not.
     platform::error_code missing_error(const std::wstring& key);
     std::vector<const file_entry*> children(const std::wstring& key) const;
+    // True when something keeps the file open without delete sharing: a process, or a
+    // file handle opened without FILE_SHARE_DELETE.
+    bool held_by_a_process(const std::wstring& key) const;
+    // True when a file handle on `key` does not share writing.
+    bool write_not_shared(const std::wstring& key) const;
 };
 
 // --- Paths --------------------------------------------------------------------
@@ -145,6 +228,8 @@ bool is_root(const std::wstring& key);
 std::wstring parent_of(const std::wstring& path);
 std::wstring last_component(const std::wstring& path);
 std::wstring to_lower(const std::wstring& text);
+// A path as K32GetProcessImageFileNameW gives it: C:\x as \Device\HarddiskVolume1\x.
+std::wstring device_path(const std::wstring& spelled);
 
 // Sets the calling thread's last-error code and hands back `result`, so that a failing
 // call reads as one statement.
@@ -155,5 +240,9 @@ T failure(T result, platform::error_code error) {
 }
 
 std::map<platform::error_code, std::wstring> default_error_texts();
+
+// Ends the test process with a report: the simulated machine has reached a state no
+// test can go on from (every thread waits for ever, or a thread it does not know waits).
+[[noreturn]] void fatal(const std::string& why);
 
 }  // namespace sim

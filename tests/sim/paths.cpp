@@ -1,6 +1,6 @@
 #include <cwctype>
 
-#include "platform/sim/machine_impl.h"
+#include "sim/machine_impl.h"
 
 namespace sim {
 

@@ -1,7 +1,6 @@
 #include <algorithm>
-#include <thread>
 
-#include "platform/sim/machine_impl.h"
+#include "sim/machine_impl.h"
 
 namespace sim {
 
@@ -168,30 +167,6 @@ bool terminate_process(handle process, std::uint32_t exit_code) {
     }
     m.end(*target, exit_code);
     return true;
-}
-
-std::uint32_t wait_for_single_object(handle object, std::uint32_t milliseconds) {
-    std::uint32_t result = wait_timeout;
-    {
-        auto& m = sim::machine::instance().internals();
-        std::lock_guard guard(m.lock);
-        auto* target = process_of(m, object);
-        if (auto error = m.enter(sim::operation::wait_for_single_object, subject_of(target))) {
-            return sim::failure(wait_failed, *error);
-        }
-        if (target == nullptr) return sim::failure(wait_failed, error_invalid_handle);
-        if (target->ended) return wait_object_0;
-        if (milliseconds == 0) return wait_timeout;
-        // The wait passes in virtual time, and ends early when the process does.
-        if (target->ends_at_ms && *target->ends_at_ms <= m.elapsed_ms + milliseconds) {
-            m.advance(*target->ends_at_ms - m.elapsed_ms);
-            result = wait_object_0;
-        } else {
-            m.advance(milliseconds);
-        }
-    }
-    std::this_thread::yield();
-    return result;
 }
 
 }  // namespace platform

@@ -1,14 +1,14 @@
 // The reading rules of GetPrivateProfileStringW and GetPrivateProfileIntW, reproduced
 // over a file's text. This file stands alone: a Windows test builds it by itself and
 // compares its answers with the real calls.
-#include "platform/sim/profile_reader.h"
+#include "sim/profile_reader.h"
 
 #include <algorithm>
 #include <cwctype>
 #include <optional>
 #include <string_view>
 
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 namespace sim {
 namespace {

@@ -1,5 +1,5 @@
-#include "platform/sim/machine_impl.h"
-#include "platform/sim/profile_reader.h"
+#include "sim/machine_impl.h"
+#include "sim/profile_reader.h"
 
 namespace sim {
 

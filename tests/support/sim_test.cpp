@@ -1,8 +1,5 @@
 #include "support/sim_test.h"
 
-#include <fstream>
-#include <iterator>
-
 #include "logging/process_log.h"
 
 namespace test {
@@ -11,18 +8,14 @@ void sim_test::SetUp() {
     machine().reset();
     logging::reset_process_log();
     machine().set_module_path(L"C:\\svc\\bin\\quillmark_snaptel.exe");
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    directory = std::filesystem::temp_directory_path() /
-                (std::string("qm-") + info->test_suite_name() + "-" + info->name());
-    std::filesystem::remove_all(directory);
-    std::filesystem::create_directories(directory);
-    log_file = directory / "service.log";
+    machine().create_directory(L"C:\\logs");
 }
 
 void sim_test::TearDown() {
+    for (const auto& thread : machine().unfinished_threads()) {
+        ADD_FAILURE() << "a simulated thread has not ended: " << thread;
+    }
     logging::reset_process_log();
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
 }
 
 void sim_test::use_settings(const std::wstring& text) {
@@ -30,13 +23,12 @@ void sim_test::use_settings(const std::wstring& text) {
 }
 
 void sim_test::use_log_level(int level, const std::wstring& more_settings) {
-    use_settings(L"[SERVICE]\r\nLogLevel=" + std::to_wstring(level) + L"\r\nLogFile=" +
-                 log_file.wstring() + L"\r\n" + more_settings);
+    use_settings(L"[SERVICE]\r\nLogLevel=" + std::to_wstring(level) + L"\r\nLogFile=" + log_file +
+                 L"\r\n" + more_settings);
 }
 
 std::string sim_test::log_bytes() const {
-    std::ifstream in(log_file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return sim::machine::instance().file_content(log_file).value_or("");
 }
 
 std::vector<std::string> sim_test::log_lines() const {

@@ -1,14 +1,14 @@
 // A test on a fresh simulated machine and a fresh process log: the executable at
-// C:\svc\bin\quillmark_snaptel.exe, its log file in a temporary directory of the host.
+// C:\svc\bin\quillmark_snaptel.exe, its log file C:\logs\service.log. A test fails
+// when it leaves a simulated thread that has not ended.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 namespace test {
 
@@ -23,7 +23,7 @@ class sim_test : public ::testing::Test {
     sim::machine& machine() { return sim::machine::instance(); }
 
     // Writes the settings file beside the executable. With `log_level`, the SERVICE
-    // section holds LogLevel and a LogFile in the temporary directory.
+    // section holds LogLevel and LogFile=C:\logs\service.log.
     void use_settings(const std::wstring& text);
     void use_log_level(int level, const std::wstring& more_settings = L"");
 
@@ -35,8 +35,7 @@ class sim_test : public ::testing::Test {
     // clock moves with every pause, so tests about what is logged leave the time out.
     std::vector<std::string> log_entries() const;
 
-    std::filesystem::path directory;  // the temporary directory, removed afterwards
-    std::filesystem::path log_file;   // where use_log_level puts the log
+    static constexpr const wchar_t* log_file = L"C:\\logs\\service.log";
     static constexpr const wchar_t* settings_path = L"C:\\svc\\bin\\quillmark_snaptel.ini";
 };
 

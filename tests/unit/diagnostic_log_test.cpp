@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <thread>
 
@@ -106,51 +104,45 @@ TEST_F(diagnostic_log, the_timestamp_is_local_time_when_the_line_is_finished) {
 
 TEST_F(diagnostic_log, each_start_empties_the_file) {
     use_log_level(0);
-    std::ofstream(log_file) << "an earlier run\n";
+    machine().write_file(log_file, "an earlier run\n");
     logging::log_debug(L"wmain", L"enter");
     EXPECT_EQ(log_lines(), std::vector<std::string>{start_time + ":<D>:  wmain enter"});
 }
 
 TEST_F(diagnostic_log,
        without_settings_the_default_file_in_the_working_directory_gets_errors_only) {
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(directory);
+    machine().create_directory(L"C:\\work");
+    machine().set_current_directory(L"C:\\work");
     logging::log_debug(L"wmain", L"enter");
     logging::log_error(L"t", L"failed");
-    logging::reset_process_log();
-    std::filesystem::current_path(previous);
-
-    std::ifstream in(directory / "quillmark_snaptel.log", std::ios::binary);
-    ASSERT_TRUE(in.is_open());
-    std::string content(std::istreambuf_iterator<char>(in), {});
-    EXPECT_EQ(content, start_time + ":<ERROR>:  t failed\n");
+    EXPECT_EQ(machine().file_content(L"C:\\work\\quillmark_snaptel.log"),
+              start_time + ":<ERROR>:  t failed\n");
 }
 
 TEST_F(diagnostic_log, a_relative_log_file_is_resolved_against_the_working_directory) {
     use_settings(L"[SERVICE]\r\nLogLevel=0\r\nLogFile=relative.log\r\n");
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(directory);
+    machine().create_directory(L"C:\\work");
+    machine().set_current_directory(L"C:\\work");
     logging::log_debug(L"wmain", L"enter");
-    std::filesystem::current_path(previous);
-    EXPECT_TRUE(std::filesystem::exists(directory / "relative.log"));
+    EXPECT_TRUE(machine().exists(L"C:\\work\\relative.log"));
 }
 
 TEST_F(diagnostic_log, a_log_file_that_cannot_be_opened_fails_every_attempt_until_it_can) {
-    const auto missing = directory / "missing" / "x.log";
-    use_settings(L"[SERVICE]\r\nLogLevel=0\r\nLogFile=" + missing.wstring() + L"\r\n");
+    const std::wstring missing = L"C:\\missing\\x.log";
+    use_settings(L"[SERVICE]\r\nLogLevel=0\r\nLogFile=" + missing + L"\r\n");
     try {
         logging::log_debug(L"wmain", L"enter");
         FAIL() << "the log was opened";
     } catch (const logging::open_stream_error& error) {
         EXPECT_STREQ(error.what(), "Unable to open an output stream");
-        EXPECT_EQ(error.file_name(), missing.wstring());
+        EXPECT_EQ(error.file_name(), missing);
     }
-    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_FALSE(machine().exists(missing));
 
     // LogFile is read again at the next attempt.
-    std::filesystem::create_directories(missing.parent_path());
+    machine().create_directory(L"C:\\missing");
     logging::log_debug(L"wmain", L"enter");
-    EXPECT_TRUE(std::filesystem::exists(missing));
+    EXPECT_TRUE(machine().exists(missing));
 }
 
 TEST_F(diagnostic_log, a_windows_error_goes_to_the_debugger_at_every_level_and_into_an_error_line) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <initializer_list>
 #include <vector>
 
@@ -64,16 +63,15 @@ TEST_F(entry_point, anything_but_a_whole_command_word_runs_the_service) {
 }
 
 TEST_F(entry_point, an_unusable_log_file_ends_the_process_with_a_message_and_a_failure_code) {
-    const auto missing = directory / "missing" / "x.log";
-    use_settings(L"[SERVICE]\r\nLogLevel=0\r\nLogFile=" + missing.wstring() + L"\r\n");
+    const std::wstring missing = L"C:\\missing\\x.log";
+    use_settings(L"[SERVICE]\r\nLogLevel=0\r\nLogFile=" + missing + L"\r\n");
     ::testing::internal::CaptureStderr();
     const int code = run({L"install"});
     const std::string message = ::testing::internal::GetCapturedStderr();
 
     EXPECT_NE(code, 0);
-    EXPECT_EQ(message,
-              "quillmark_snaptel: Unable to open an output stream: " + missing.string() + "\n");
-    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_EQ(message, "quillmark_snaptel: Unable to open an output stream: C:\\missing\\x.log\n");
+    EXPECT_FALSE(machine().exists(missing));
 }
 
 }  // namespace

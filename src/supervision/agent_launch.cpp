@@ -1,0 +1,92 @@
+#include "supervision/agent_launch.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "logging/log_windows_error.h"
+#include "logging/process_log.h"
+#include "platform/unique_handle.h"
+#include "process/cleanup.h"
+#include "supervision/health_checks.h"
+#include "supervision/started_agents.h"
+
+namespace supervision {
+namespace {
+
+// Terminated processes get a moment to end and release their files before the clean-up
+// looks for them by name.
+constexpr std::uint32_t wait_before_cleanup_ms = 1000;
+
+// Keeps only the agents that still run: the handles of ended ones would otherwise pile
+// up for as long as the service runs, one per restart.
+void forget_ended_agents() {
+    started_agents.erase(std::remove_if(started_agents.begin(), started_agents.end(),
+                                        [](const std::shared_ptr<process::process_child>& agent) {
+                                            return !agent->is_running();
+                                        }),
+                         started_agents.end());
+}
+
+}  // namespace
+
+bool start_agent(wchar_t* command_line) {
+    constexpr const wchar_t* tag = L"start_agent";
+    logging::log_debug(tag, L"enter");
+    try {
+        // Held until the new agent is recorded, so that a stop cannot miss it.
+        const platform::exclusive_lock held(agent_lock);
+        if (stop_requested) {
+            logging::log_debug(tag, L"service is stopping. host agent is not launched.");
+            return false;
+        }
+        logging::log_debug(tag, L"creating process for host agent ...");
+        platform::startup_info startup;
+        startup.flags = platform::startf_useshowwindow;
+        startup.show_window = platform::sw_hide;
+        platform::unique_process_information created;
+        if (!platform::create_process(command_line, true, 0, startup, created.receive())) {
+            logging::log_last_error(
+                tag, L"CreateProcess returned an error. Unable to create process for host agent.");
+            return false;
+        }
+        logging::log_debug(tag, L"host agent process created succesfully.");
+        started_agents.push_back(std::make_shared<process::process_child>(created.take_process()));
+    } catch (const std::exception& error) {
+        logging::log_error(tag, L"Caught standard exception: ", error.what());
+        return false;
+    } catch (...) {
+        logging::log_error(tag, L"Caught unexpected exception");
+        return false;
+    }
+    logging::log_debug(tag, L"exit");
+    return true;
+}
+
+bool stop_agent() {
+    constexpr const wchar_t* tag = L"stop_agent";
+    logging::log_debug(tag, L"enter");
+    try {
+        logging::log_debug(tag, L"stopping host agent ...");
+        // A launch waits until the group is down, so nothing new starts meanwhile.
+        const platform::exclusive_lock held(agent_lock);
+        process::terminate_all(started_agents);
+        logging::log_debug(tag, L"wait before cleanup for",
+                           static_cast<std::int32_t>(wait_before_cleanup_ms), L"ms.");
+        platform::sleep(wait_before_cleanup_ms);
+        process::cleanup();
+        forget_ended_agents();
+        if (!is_host_agent_running()) {
+            logging::log_debug(tag, L"host agent has stopped.");
+        }
+    } catch (const std::exception& error) {
+        logging::log_error(tag, L"Caught standard exception: ", error.what());
+        return false;
+    } catch (...) {
+        logging::log_error(tag, L"Caught unexpected exception");
+        return false;
+    }
+    logging::log_debug(tag, L"exit");
+    return true;
+}
+
+}  // namespace supervision

@@ -1,0 +1,64 @@
+#include "supervision/health_checks.h"
+
+#include <array>
+
+#include "logging/log_windows_error.h"
+#include "logging/process_log.h"
+#include "process/find_processes.h"
+
+namespace supervision {
+
+bool is_host_agent_running() {
+    constexpr const wchar_t* tag = L"is_host_agent_running";
+    logging::log_debug(tag, L"enter");
+    process::process_list found;
+    bool running = false;
+    if (process::find_processes(L"snapteld.exe", found) && !found.empty()) {
+        if (found.size() >= 2) {
+            logging::log_error(tag, L"more than 1 host agent process is running");
+        }
+        // The handle is asked directly, so a failure is reported in this check's own words.
+        const std::shared_ptr<process::process_child> first = found.front();
+        std::uint32_t exit_code = 0;
+        if (platform::get_exit_code_process(first->handle(), &exit_code)) {
+            running = exit_code == platform::still_active;
+        } else {
+            logging::log_last_error<logging::severity::debug>(
+                tag,
+                L"GetExitCodeProcess returned an error. Unable to detect if host agent is still "
+                L"running");
+        }
+    }
+    logging::log_debug(tag, L"exit");
+    return running;
+}
+
+bool is_process_running(const std::wstring& name) {
+    constexpr const wchar_t* tag = L"is_process_running";
+    logging::log_debug(tag, L"enter");
+    process::process_list found;
+    if (process::find_processes(name, found) && !found.empty()) {
+        const std::shared_ptr<process::process_child> first = found.front();
+        return first->is_running();
+    }
+    logging::log_debug(tag, L"exit");
+    return false;
+}
+
+bool are_system_plugins_running() {
+    constexpr const wchar_t* tag = L"are_system_plugins_running";
+    logging::log_debug(tag, L"enter");
+    const std::array<std::wstring, 2> system_plugins{L"snap-plugin-collector-qmsystem.exe",
+                                                     L"snap-plugin-publisher-quillmark.exe"};
+    bool running = true;
+    for (const auto& name : system_plugins) {
+        if (!is_process_running(name)) {
+            running = false;
+            break;
+        }
+    }
+    logging::log_debug(tag, L"exit");
+    return running;
+}
+
+}  // namespace supervision

@@ -1,0 +1,7 @@
+#include "supervision/stop_event.h"
+
+namespace supervision {
+
+platform::unique_handle stop_event;
+
+}  // namespace supervision

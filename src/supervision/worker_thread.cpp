@@ -1,0 +1,134 @@
+#include "supervision/worker_thread.h"
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "logging/log_windows_error.h"
+#include "logging/process_log.h"
+#include "logging/service_configuration.h"
+#include "platform/platform.h"
+#include "supervision/agent_command_line.h"
+#include "supervision/agent_launch.h"
+#include "supervision/health_checks.h"
+#include "supervision/started_agents.h"
+#include "supervision/stop_event.h"
+
+namespace supervision {
+namespace {
+
+constexpr const wchar_t* tag = L"ServiceWorkerThread";
+
+// Short enough that a stop request is seen at once, long enough to cost nothing.
+constexpr std::uint32_t poll_pause_ms = 60;
+// The checks run once more than this many whole seconds have passed since the last.
+constexpr double check_interval_s = 60;
+// No path on Windows is longer.
+constexpr std::size_t longest_path = 32768;
+
+// The whole ConfigFile value: the profile call cuts a value that does not fit its buffer,
+// and a cut path would name another file.
+std::wstring configuration_file() {
+    const std::wstring& settings = logging::get_service_configuration()->settings_file;
+    std::vector<wchar_t> value(platform::max_path);
+    for (;;) {
+        const auto size = static_cast<std::uint32_t>(value.size());
+        const std::uint32_t length = platform::get_private_profile_string(
+            L"AGENT", L"ConfigFile", L"", value.data(), size, settings.c_str());
+        if (length + 1 < size || value.size() >= longest_path) {
+            return std::wstring(value.data(), length);
+        }
+        value.resize(value.size() * 2);
+    }
+}
+
+// One health cycle: true when the host agent group must be restarted.
+bool health_cycle_fails() {
+    const bool agent_running = is_host_agent_running();
+    if (agent_running) {
+        logging::log_debug(tag, L"host agent is running.");
+    } else {
+        logging::log_error(tag, L"Detected that host agent is not running.");
+    }
+    if (!are_system_plugins_running()) {
+        logging::log_error(tag, L"Detected that not all system plugins are running.");
+        return true;
+    }
+    logging::log_debug(tag, L"all system plugins are running.");
+    return !agent_running;
+}
+
+std::uint32_t supervise() {
+    wchar_t program_files[platform::max_path] = {};
+    const std::int32_t result = platform::get_folder_path(
+        platform::csidl_program_files, platform::shgfp_type_current, program_files);
+    if (result < 0) {
+        logging::log_last_error(
+            tag, L"SHGetFolderPath returned an error. Unable to get program files directory.");
+        return static_cast<std::uint32_t>(result);
+    }
+
+    const std::wstring executable = logging::get_module_directory() + L"\\snapteld.exe";
+    const std::wstring configuration = configuration_file();
+    if (configuration.empty()) {
+        logging::log_error(tag,
+                           L"no config file was specified. Check config.yaml configuration file.");
+        return platform::error_app_init_failure;
+    }
+    logging::log_debug(tag, L"host agent config file: ", configuration);
+    logging::log_debug(tag, L"host agent executable: ", executable);
+    std::vector<wchar_t> command_line = agent_command_line(executable, configuration);
+    logging::log_debug(tag, L"launch command line: ", command_line.data());
+
+    std::time_t last_check_time = platform::current_time();
+    bool agent_launched = false;
+    // Once the service has begun to stop, no agent is launched and none is watched: the
+    // stop event follows as soon as the stop sequence has ended the group.
+    bool stopping = false;
+    for (;;) {
+        if (platform::wait_for_single_object(stop_event.get(), 0) == platform::wait_object_0) {
+            logging::log_debug(tag, L"exit");
+            return 0;
+        }
+        if (!agent_launched && !stopping) {
+            logging::log_debug(tag, L"running host agent ...");
+            if (start_agent(command_line.data())) {
+                logging::log_debug(tag, L"host agent is running.");
+                agent_launched = true;
+            } else if (is_stop_requested()) {
+                stopping = true;
+            } else {
+                logging::log_error(tag, L"unable to launch host agent.");
+                return platform::error_app_init_failure;
+            }
+        }
+        platform::sleep(poll_pause_ms);
+
+        if (stopping ||
+            static_cast<double>(platform::current_time() - last_check_time) <= check_interval_s) {
+            continue;
+        }
+        last_check_time = platform::current_time();
+        if (health_cycle_fails()) {
+            stop_agent();
+            logging::log_debug(tag, L"restarting host agent.");
+            agent_launched = false;
+        }
+    }
+}
+
+}  // namespace
+
+std::uint32_t ServiceWorkerThread(void* /*parameter*/) {
+    logging::log_debug(tag, L"enter");
+    try {
+        return supervise();
+    } catch (const std::exception& error) {
+        logging::log_error(tag, L"Caught standard exception: ", error.what());
+    } catch (...) {
+        logging::log_error(tag, L"Caught unexpected exception");
+    }
+    return platform::error_app_init_failure;
+}
+
+}  // namespace supervision

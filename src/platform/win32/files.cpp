@@ -1,4 +1,4 @@
-// Directory listings, attributes and deletion.
+// Directory listings, attributes, deletion, and writing files.
 #include <windows.h>
 // _wchmod and _S_IWRITE come from the C runtime, not from the Windows headers.
 #include <io.h>
@@ -53,6 +53,24 @@ bool remove_directory(const wchar_t* path) {
 
 int make_writable(const wchar_t* path) {
     return ::_wchmod(path, _S_IWRITE);
+}
+
+handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t share_mode,
+                   std::uint32_t disposition, std::uint32_t attributes) {
+    // No security attributes: the handle stays out of every child process, whatever
+    // the child is told to inherit.
+    return ::CreateFileW(name, access, share_mode, nullptr, disposition, attributes, nullptr);
+}
+
+bool write_file(handle file, const void* data, std::uint32_t size, std::uint32_t* written) {
+    // Without an OVERLAPPED block WriteFile needs somewhere to put the count, whether or
+    // not the caller wants it.
+    DWORD count = 0;
+    const BOOL done = ::WriteFile(file, data, size, &count, nullptr);
+    if (written != nullptr) {
+        *written = count;
+    }
+    return done != 0;
 }
 
 }  // namespace platform

@@ -2,14 +2,17 @@
 // the agent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
+#include "platform/unique_handle.h"
 #include "standin_process.h"
 
 namespace {
@@ -64,6 +67,53 @@ TEST(Win32Processes, FileHeldByStandinCannotBeDeleted) {
         ASSERT_EQ(platform::wait_for_single_object(standin.get(), 5000), platform::wait_object_0);
     }
     EXPECT_TRUE(platform::delete_file(held.c_str()));
+}
+
+// DETACHED_PROCESS: a child without a console holds none of this program's standard
+// handles, which under Wine would keep CTest's output pipe open.
+constexpr std::uint32_t detached_process = 0x00000008;
+
+std::vector<wchar_t> writable_line(const std::wstring& line) {
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    return buffer;
+}
+
+TEST(Win32ProcessCreation, MissingProgramFailsWithError2) {
+    const fs::path missing = standin::standin_directory() / "no-such-program.exe";
+    std::vector<wchar_t> command_line = writable_line(L"\"" + missing.wstring() + L"\" --config x");
+    platform::unique_process_information created;
+    EXPECT_FALSE(platform::create_process(command_line.data(), false, detached_process,
+                                          platform::startup_info{}, created.receive()));
+    EXPECT_EQ(platform::get_last_error(), platform::error_file_not_found);
+    EXPECT_EQ(created.get().process, nullptr);
+}
+
+TEST(Win32ProcessCreation, StartedStandinIsFoundByItsImageName) {
+    const fs::path program = standin::standin_directory() / "snapteld.exe";
+    // The stand-in ends by itself should the test fail before it ends it.
+    std::vector<wchar_t> command_line =
+        writable_line(L"\"" + program.wstring() + L"\" --exit-after 60000");
+    const platform::startup_info hidden{platform::startf_useshowwindow, platform::sw_hide};
+    platform::unique_process_information created;
+    ASSERT_TRUE(platform::create_process(command_line.data(), false, detached_process, hidden,
+                                         created.receive()))
+        << "error " << platform::get_last_error();
+    const platform::unique_handle process = created.take_process();
+    ASSERT_TRUE(process);
+    EXPECT_NE(created.get().thread, nullptr);
+    EXPECT_NE(created.get().process_id, 0u);
+
+    // Checks only from here on: the stand-in is ended below whatever they find.
+    const std::vector<std::uint32_t> running = standin::process_ids();
+    EXPECT_NE(std::find(running.begin(), running.end(), created.get().process_id), running.end());
+    const platform::unique_handle opened(
+        platform::open_process(platform::process_all_access, false, created.get().process_id));
+    EXPECT_TRUE(opened && standin::image_is(opened.get(), L"snapteld.exe"));
+    EXPECT_TRUE(standin::image_is(process.get(), L"snapteld.exe"));
+
+    EXPECT_TRUE(platform::terminate_process(process.get(), 1));
+    EXPECT_EQ(platform::wait_for_single_object(process.get(), 5000), platform::wait_object_0);
 }
 
 }  // namespace

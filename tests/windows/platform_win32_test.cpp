@@ -10,6 +10,7 @@
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -268,6 +269,43 @@ TEST(Win32Files, DirectoryIsRemovedOnlyWhenEmpty) {
     ASSERT_TRUE(platform::delete_file(file.c_str()));
     EXPECT_TRUE(platform::remove_directory(directory.c_str()));
     EXPECT_FALSE(fs::exists(directory));
+}
+
+TEST(Win32Files, CreateAlwaysEmptiesAnExistingFile) {
+    const scratch_directory scratch;
+    const fs::path file = scratch.path() / "log.txt";
+    std::ofstream(file, std::ios::binary) << "an earlier run's much longer text";
+
+    platform::unique_file_handle created(
+        platform::create_file(file.c_str(), platform::generic_write, platform::file_share_read,
+                              platform::create_always, platform::file_attribute_normal));
+    ASSERT_TRUE(created);
+    std::uint32_t written = 0;
+    ASSERT_TRUE(platform::write_file(created.get(), "new\n", 4, &written));
+    EXPECT_EQ(written, 4u);
+    created.reset();
+
+    std::ifstream in(file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "new\n");
+}
+
+TEST(Win32Files, CreateInMissingDirectoryFailsWithError3) {
+    const scratch_directory scratch;
+    const fs::path file = scratch.path() / "missing" / "log.txt";
+    EXPECT_EQ(
+        platform::create_file(file.c_str(), platform::generic_write, platform::file_share_read,
+                              platform::create_always, platform::file_attribute_normal),
+        platform::invalid_handle_value());
+    EXPECT_EQ(platform::get_last_error(), platform::error_path_not_found);
+}
+
+TEST(Win32Folders, ProgramFilesFolder) {
+    std::vector<wchar_t> path(platform::max_path, L'#');
+    EXPECT_EQ(platform::get_folder_path(platform::csidl_program_files, platform::shgfp_type_current,
+                                        path.data()),
+              0);
+    EXPECT_EQ(std::wstring(path.data()), L"C:\\Program Files");
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/sim/machine.h"
+#include "sim/machine.h"
 
 namespace {
 

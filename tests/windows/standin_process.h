@@ -1,6 +1,7 @@
 // Stand-ins for the agent and its plugins, started as real processes for the Windows
-// tests. They are started through the command interpreter, which keeps process creation
-// (not part of the platform layer) out of the tests' code.
+// tests. They are started through the command interpreter rather than the platform
+// layer's process creation, so that the tests of the clean-up do not depend on the call
+// the supervision code launches the agent with.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,110 @@
+// The service's log is not handed down to the host agent. The agent is launched with
+// handle inheritance (it must get the service's inheritable handles), and a log handle
+// it inherited would stay open for the agent's whole life: the service could then never
+// replace its log, and a stopped service would leave the file locked. Under Wine the
+// stand-in agent shows that as a sharing violation when the file is deleted.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "logging/process_log.h"
+#include "platform/platform.h"
+#include "platform/unique_handle.h"
+#include "process/find_processes.h"
+#include "standin_process.h"
+#include "supervision/agent_command_line.h"
+#include "supervision/agent_launch.h"
+#include "supervision/started_agents.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The LogFile setting of this program: the settings beside it are written for the whole
+// run by the log environment of process_cleanup_test.cpp, which logs everything to a file
+// of the run's own.
+fs::path configured_log_file() {
+    wchar_t name[platform::max_path] = {};
+    platform::get_private_profile_string(
+        L"SERVICE", L"LogFile", L"", name, platform::max_path,
+        logging::get_service_configuration()->settings_file.c_str());
+    return fs::path(name);
+}
+
+std::size_t running_count(const std::wstring& name) {
+    std::size_t count = 0;
+    for (const std::uint32_t id : standin::process_ids()) {
+        const platform::unique_handle process(
+            platform::open_process(platform::process_all_access, false, id));
+        if (process && standin::image_is(process.get(), name)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+bool agent_group_runs() {
+    return running_count(L"snapteld.exe") == 1 &&
+           running_count(L"snap-plugin-collector-qmsystem.exe") == 1 &&
+           running_count(L"snap-plugin-publisher-quillmark.exe") == 1;
+}
+
+// Ends whatever the launch started, also when a check fails on the way: the agent holds
+// this program's standard handles, and CTest would wait for it otherwise.
+struct agent_group_stopper {
+    bool stopped = false;
+    ~agent_group_stopper() {
+        if (!stopped) {
+            supervision::stop_agent();
+        }
+        supervision::forget_started_agents();
+    }
+};
+
+TEST(LogInheritance, AgentLaunchedWithInheritanceDoesNotHoldTheLog) {
+    process::process_list found;
+    ASSERT_TRUE(process::find_processes(L"snap", found));
+    ASSERT_TRUE(found.empty()) << "an agent or plugin process runs before the test";
+
+    logging::reset_process_log();
+    supervision::forget_started_agents();
+    logging::log_debug(L"LogInheritance", L"log created before the launch");
+    const fs::path log = configured_log_file();
+    ASSERT_TRUE(log.is_absolute()) << log.string();
+    ASSERT_TRUE(fs::exists(log));
+
+    const fs::path record = standin::standin_directory() / "snapteld-launches.txt";
+    std::error_code ignored;
+    fs::remove(record, ignored);
+
+    std::vector<wchar_t> command_line =
+        supervision::agent_command_line((standin::standin_directory() / "snapteld.exe").wstring(),
+                                        L"C:\\Quillmark Config\\snap config.yaml");
+    agent_group_stopper stopper;
+    ASSERT_TRUE(supervision::start_agent(command_line.data()));
+    // The handles a child inherits are fixed when it is created; waiting for the plugins
+    // only makes sure the whole group is there to be ended.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!agent_group_runs() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(agent_group_runs());
+
+    logging::reset_process_log();
+    EXPECT_TRUE(platform::delete_file(log.c_str()))
+        << "error " << platform::get_last_error() << " deleting " << log.string();
+
+    stopper.stopped = true;
+    EXPECT_TRUE(supervision::stop_agent());
+    EXPECT_EQ(running_count(L"snapteld.exe"), 0u);
+    EXPECT_EQ(running_count(L"snap-plugin-collector-qmsystem.exe"), 0u);
+    EXPECT_EQ(running_count(L"snap-plugin-publisher-quillmark.exe"), 0u);
+    fs::remove(record, ignored);
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// Threads, events and the SRW lock of the Windows backend, against what the simulated
+// machine assumes of them: the supervision code is tested natively on that machine, so
+// each assumption is checked here once on the real calls.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "platform/unique_handle.h"
+
+namespace {
+
+// Long enough for a wait that must end not to end by time-out on a slow machine.
+constexpr std::uint32_t ample_ms = 10000;
+
+// A thread the test owns, waited for before anything it uses goes away, also when a
+// check fails half-way.
+class joined_thread {
+  public:
+    joined_thread(platform::thread_procedure procedure, void* parameter)
+        : thread_(platform::create_thread(procedure, parameter)) {}
+    joined_thread(const joined_thread&) = delete;
+    joined_thread& operator=(const joined_thread&) = delete;
+    ~joined_thread() {
+        if (thread_) {
+            platform::wait_for_single_object(thread_.get(), ample_ms);
+        }
+    }
+
+    platform::handle get() const { return thread_.get(); }
+    explicit operator bool() const { return static_cast<bool>(thread_); }
+
+  private:
+    platform::unique_handle thread_;
+};
+
+// Sets an event when it goes, so that a thread waiting on it can end.
+struct event_setter {
+    platform::handle event;
+    ~event_setter() { platform::set_event(event); }
+};
+
+struct gated_thread {
+    platform::unique_handle gate{platform::create_event(true, false)};
+    std::uint32_t result = 0;
+};
+
+std::uint32_t return_after_gate(void* parameter) {
+    auto* state = static_cast<gated_thread*>(parameter);
+    if (platform::wait_for_single_object(state->gate.get(), platform::infinite) !=
+        platform::wait_object_0) {
+        return 1;
+    }
+    return state->result;
+}
+
+TEST(Win32Threads, ExitCodeIsTheProcedureResultOnceTheThreadHasEnded) {
+    gated_thread state;
+    ASSERT_TRUE(state.gate);
+    state.result = 42;
+    const joined_thread thread(return_after_gate, &state);
+    ASSERT_TRUE(thread);
+    const event_setter open_gate_on_the_way_out{state.gate.get()};
+
+    std::uint32_t exit_code = 0;
+    ASSERT_TRUE(platform::get_exit_code_thread(thread.get(), &exit_code));
+    EXPECT_EQ(exit_code, platform::still_active);
+    EXPECT_EQ(platform::wait_for_single_object(thread.get(), 0), platform::wait_timeout);
+
+    ASSERT_TRUE(platform::set_event(state.gate.get()));
+    ASSERT_EQ(platform::wait_for_single_object(thread.get(), ample_ms), platform::wait_object_0);
+    ASSERT_TRUE(platform::get_exit_code_thread(thread.get(), &exit_code));
+    EXPECT_EQ(exit_code, 42u);
+    // An ended thread stays signalled.
+    EXPECT_EQ(platform::wait_for_single_object(thread.get(), 0), platform::wait_object_0);
+}
+
+TEST(Win32Events, ManualResetEventStaysSignalledThroughWaits) {
+    const platform::unique_handle event(platform::create_event(true, false));
+    ASSERT_TRUE(event);
+    EXPECT_EQ(platform::wait_for_single_object(event.get(), 0), platform::wait_timeout);
+    ASSERT_TRUE(platform::set_event(event.get()));
+    EXPECT_EQ(platform::wait_for_single_object(event.get(), 0), platform::wait_object_0);
+    EXPECT_EQ(platform::wait_for_single_object(event.get(), 0), platform::wait_object_0);
+}
+
+TEST(Win32Events, AutoResetEventIsResetByTheWaitThatSeesIt) {
+    const platform::unique_handle event(platform::create_event(false, true));
+    ASSERT_TRUE(event);
+    EXPECT_EQ(platform::wait_for_single_object(event.get(), 0), platform::wait_object_0);
+    EXPECT_EQ(platform::wait_for_single_object(event.get(), 0), platform::wait_timeout);
+    ASSERT_TRUE(platform::set_event(event.get()));
+    EXPECT_EQ(platform::wait_for_single_object(event.get(), 0), platform::wait_object_0);
+}
+
+TEST(Win32Events, WaitOnUnsignalledEventTimesOutWith258AfterTheTime) {
+    const platform::unique_handle event(platform::create_event(true, false));
+    ASSERT_TRUE(event);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(platform::wait_for_single_object(event.get(), 100), 258u);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(90));
+}
+
+struct lock_contender {
+    platform::srw_lock* lock = nullptr;
+    platform::unique_handle acquired{platform::create_event(true, false)};
+};
+
+std::uint32_t acquire_then_signal(void* parameter) {
+    auto* contender = static_cast<lock_contender*>(parameter);
+    const platform::exclusive_lock held(*contender->lock);
+    return platform::set_event(contender->acquired.get()) ? 0 : 1;
+}
+
+TEST(Win32Locks, HeldLockBlocksAnotherThreadUntilReleased) {
+    platform::srw_lock lock;
+    lock_contender contender;
+    contender.lock = &lock;
+    ASSERT_TRUE(contender.acquired);
+
+    platform::acquire_srw_lock_exclusive(lock);
+    const joined_thread thread(acquire_then_signal, &contender);
+    if (!thread) {
+        platform::release_srw_lock_exclusive(lock);
+        FAIL() << "no thread: error " << platform::get_last_error();
+    }
+    const std::uint32_t while_held =
+        platform::wait_for_single_object(contender.acquired.get(), 300);
+    platform::release_srw_lock_exclusive(lock);
+    EXPECT_EQ(while_held, platform::wait_timeout);
+
+    EXPECT_EQ(platform::wait_for_single_object(contender.acquired.get(), ample_ms),
+              platform::wait_object_0);
+    ASSERT_EQ(platform::wait_for_single_object(thread.get(), ample_ms), platform::wait_object_0);
+    std::uint32_t exit_code = platform::still_active;
+    ASSERT_TRUE(platform::get_exit_code_thread(thread.get(), &exit_code));
+    EXPECT_EQ(exit_code, 0u);
+}
+
+}  // namespace

@@ -32,6 +32,7 @@ void machine::impl::clear() {
     utc_offset = 0;
     sleeps.clear();
     processes.clear();
+    every_process.clear();
     next_process_id = first_process_id;
     programs.clear();
     launches.clear();

@@ -10,8 +10,10 @@
 // on an object that is not signalled, a lock another thread holds, its own end). Virtual
 // time moves only when no simulated thread can run, straight to the earliest deadline.
 // When several threads can run, a choice seeded by set_seed picks the next, so a seed
-// replays a run exactly and different seeds explore different interleavings. The test's
-// own thread takes part: reset() makes the calling thread the simulated "test" thread.
+// replays a run exactly and different seeds explore different interleavings. Releasing a
+// lock or setting an event that another thread waits for is such a moment too: on
+// Windows the woken thread may run before its waker goes on. The test's own thread takes
+// part: reset() makes the calling thread the simulated "test" thread.
 //
 // Every member may be called from any thread: one lock guards the whole machine.
 // The last-error code is kept per thread, as on Windows.

@@ -149,7 +149,10 @@ struct machine::impl {
     std::int32_t utc_offset = 0;
     std::vector<std::uint32_t> sleeps;
 
+    // The processes K32EnumProcesses lists, in start order: those running and those
+    // ended but still listed. Every process ever started stays findable by identifier.
     std::vector<std::shared_ptr<process_record>> processes;
+    std::map<std::uint32_t, std::shared_ptr<process_record>> every_process;
     std::uint32_t next_process_id = first_process_id;
     std::map<std::wstring, program> programs;
     std::vector<launch> launches;
@@ -188,12 +191,17 @@ struct machine::impl {
                std::string waits_on);
     // Chooses the next thread to run and lets it go; the caller has stopped running.
     void hand_over(guard& held);
+    // Called by the running thread after it has released what others wait for: when a
+    // waiting thread can now go on, the seeded choice picks between it and the caller,
+    // as a woken thread on Windows may run before its waker goes on.
+    void let_woken_threads_compete(guard& held);
     thread_record& self();
     // Makes the calling thread the running simulated "test" thread.
     void register_test_thread();
     std::string describe_threads() const;
 
     process_record* find_process(std::uint32_t id);
+    std::shared_ptr<process_record> add_process(std::wstring image_path, process_options options);
     void end(process_record& process, std::uint32_t exit_code);
     // Starts a process of an installed program and whatever it starts in turn.
     std::shared_ptr<process_record> launch_program(const std::wstring& key);

@@ -50,12 +50,7 @@ std::wstring device_path(const std::wstring& spelled) {
 
 std::shared_ptr<process_record> machine::impl::launch_program(const std::wstring& key) {
     const program& behaviour = programs.at(key);
-    auto process = std::make_shared<process_record>();
-    process->id = next_process_id;
-    next_process_id += 4;
-    process->image_path = device_path(files.at(key).spelled);
-    process->options = behaviour.options;
-    processes.push_back(process);
+    auto process = add_process(device_path(files.at(key).spelled), behaviour.options);
     for (const auto& started : behaviour.starts) {
         const location at = locate(absolute(started), true);
         if (programs.count(at.key) != 0 && files.count(at.key) != 0) launch_program(at.key);

@@ -5,10 +5,20 @@
 namespace sim {
 
 process_record* machine::impl::find_process(std::uint32_t id) {
-    for (auto& process : processes) {
-        if (process->id == id) return process.get();
-    }
-    return nullptr;
+    const auto found = every_process.find(id);
+    return found != every_process.end() ? found->second.get() : nullptr;
+}
+
+std::shared_ptr<process_record> machine::impl::add_process(std::wstring image_path,
+                                                           process_options options) {
+    auto process = std::make_shared<process_record>();
+    process->id = next_process_id;
+    next_process_id += 4;
+    process->image_path = std::move(image_path);
+    process->options = options;
+    processes.push_back(process);
+    every_process.emplace(process->id, process);
+    return process;
 }
 
 void machine::impl::end(process_record& process, std::uint32_t code) {
@@ -17,17 +27,14 @@ void machine::impl::end(process_record& process, std::uint32_t code) {
     process.ends_at_ms.reset();
     // The system closes a process's files when it ends.
     process.held_files.clear();
+    if (!process.options.listed_after_exit) {
+        std::erase_if(processes, [&](const auto& listed) { return listed.get() == &process; });
+    }
 }
 
 std::uint32_t machine::start_process(std::wstring image_path, process_options options) {
     std::lock_guard guard(impl_->lock);
-    auto process = std::make_shared<process_record>();
-    process->id = impl_->next_process_id;
-    impl_->next_process_id += 4;
-    process->image_path = std::move(image_path);
-    process->options = options;
-    impl_->processes.push_back(process);
-    return process->id;
+    return impl_->add_process(std::move(image_path), options)->id;
 }
 
 void machine::end_process(std::uint32_t id, std::uint32_t exit_code) {
@@ -107,9 +114,7 @@ handle open_process(std::uint32_t /*access*/, bool /*inherit_handle*/, std::uint
     }
     const auto found = std::find_if(m.processes.begin(), m.processes.end(),
                                     [id](const auto& process) { return process->id == id; });
-    if (found == m.processes.end() || ((*found)->ended && !(*found)->options.listed_after_exit)) {
-        return sim::failure<handle>(nullptr, error_invalid_parameter);
-    }
+    if (found == m.processes.end()) return sim::failure<handle>(nullptr, error_invalid_parameter);
     if ((*found)->options.cannot_open) return sim::failure<handle>(nullptr, error_access_denied);
     sim::handle_record record;
     record.kind = sim::handle_kind::process;

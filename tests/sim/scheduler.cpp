@@ -63,11 +63,13 @@ thread_record& machine::impl::self() {
 
 void machine::impl::advance_to(std::uint64_t ms) {
     elapsed_ms = ms;
-    for (auto& process : processes) {
+    std::vector<std::shared_ptr<process_record>> due;
+    for (const auto& process : processes) {
         if (!process->ended && process->ends_at_ms && *process->ends_at_ms <= elapsed_ms) {
-            end(*process, process->pending_exit_code);
+            due.push_back(process);
         }
     }
+    for (const auto& process : due) end(*process, process->pending_exit_code);
 }
 
 void machine::impl::block(guard& held, std::function<bool()> ready,
@@ -136,6 +138,16 @@ void machine::impl::hand_over(guard& held) {
             fatal("every simulated thread waits for ever\n" + describe_threads());
         }
         advance_to(std::max(*earliest, elapsed_ms));
+    }
+}
+
+void machine::impl::let_woken_threads_compete(guard& held) {
+    for (const auto& thread : threads) {
+        if (thread->now == thread_record::state::blocked && thread->ready && thread->ready()) {
+            block(
+                held, [] { return true; }, std::nullopt, "its turn after waking another thread");
+            return;
+        }
     }
 }
 
@@ -330,11 +342,12 @@ handle create_event(bool manual_reset, bool initial_state) {
 
 bool set_event(handle event) {
     auto& m = sim::machine::instance().internals();
-    std::lock_guard guard(m.lock);
+    sim::machine::impl::guard held(m.lock);
     if (auto error = m.enter(sim::operation::set_event)) return sim::failure(false, *error);
     auto* record = m.find_handle(event, sim::handle_kind::event);
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
     record->event->signalled = true;
+    if (!m.in_event) m.let_woken_threads_compete(held);
     return true;
 }
 
@@ -356,12 +369,13 @@ void acquire_srw_lock_exclusive(srw_lock& lock) {
 
 void release_srw_lock_exclusive(srw_lock& lock) {
     auto& m = sim::machine::instance().internals();
-    std::lock_guard guard(m.lock);
+    sim::machine::impl::guard held(m.lock);
     sim::lock_record& record = m.locks[&lock];
     if (record.owner != m.self().id) {
         sim::fatal("thread " + m.self().name + " releases a lock it does not hold");
     }
     record.owner = 0;
+    m.let_woken_threads_compete(held);
 }
 
 }  // namespace platform

@@ -3,7 +3,6 @@
 //   cmake --build --preset native --target service_bench && build/native/bench/service_bench
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <string>
 
 #include "logging/process_log.h"
@@ -12,17 +11,18 @@
 
 namespace {
 
-const std::filesystem::path log_path =
-    std::filesystem::temp_directory_path() / "quillmark_service_bench.log";
+// The log is written into the simulated machine's file tree.
+const std::wstring log_path = L"C:\\logs\\quillmark_service_bench.log";
 
 void start_process_with_log_level(int level) {
     auto& machine = sim::machine::instance();
     machine.reset();
     logging::reset_process_log();
     machine.set_module_path(L"C:\\svc\\quillmark_snaptel.exe");
+    machine.create_directory(L"C:\\logs");
     machine.set_settings_file(L"C:\\svc\\quillmark_snaptel.ini",
                               L"[SERVICE]\r\nLogLevel=" + std::to_wstring(level) + L"\r\nLogFile=" +
-                                  log_path.wstring() + L"\r\n");
+                                  log_path + L"\r\n");
 }
 
 const std::wstring image = L"\\Device\\HarddiskVolume1\\Program Files\\Quillmark\\snapteld.exe";

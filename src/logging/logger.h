@@ -82,6 +82,9 @@ class logger {
   private:
     std::wostringstream pending;
     std::shared_ptr<Sink> sink;
+    // The one lock not taken through the platform layer. It is held only while a line is
+    // formatted and handed to the file, never across a wait, so a thread blocked on it
+    // only ever waits for a write to finish, never for another thread's progress.
     std::mutex line_lock;
 };
 

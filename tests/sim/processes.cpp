@@ -112,13 +112,18 @@ handle open_process(std::uint32_t /*access*/, bool /*inherit_handle*/, std::uint
     if (auto error = m.enter(sim::operation::open_process, std::to_wstring(id))) {
         return sim::failure<handle>(nullptr, *error);
     }
-    const auto found = std::find_if(m.processes.begin(), m.processes.end(),
-                                    [id](const auto& process) { return process->id == id; });
-    if (found == m.processes.end()) return sim::failure<handle>(nullptr, error_invalid_parameter);
-    if ((*found)->options.cannot_open) return sim::failure<handle>(nullptr, error_access_denied);
+    // Only a listed process can be opened: one running, or ended and still listed.
+    const auto found = m.every_process.find(id);
+    if (found == m.every_process.end() ||
+        (found->second->ended && !found->second->options.listed_after_exit)) {
+        return sim::failure<handle>(nullptr, error_invalid_parameter);
+    }
+    if (found->second->options.cannot_open) {
+        return sim::failure<handle>(nullptr, error_access_denied);
+    }
     sim::handle_record record;
     record.kind = sim::handle_kind::process;
-    record.process = *found;
+    record.process = found->second;
     return m.add_handle(std::move(record));
 }
 

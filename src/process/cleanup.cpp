@@ -1,7 +1,6 @@
 #include "process/cleanup.h"
 
-#include <exception>
-
+#include "logging/caught_exception.h"
 #include "logging/process_log.h"
 #include "platform/platform.h"
 #include "process/delete_tree.h"
@@ -29,10 +28,8 @@ void cleanup() {
                            static_cast<std::int32_t>(wait_before_deleting_ms), L"ms");
         platform::sleep(wait_before_deleting_ms);
         cleanup_temp_directory();
-    } catch (const std::exception& error) {
-        logging::log_error(L"cleanup", L"Caught standard exception: ", error.what());
     } catch (...) {
-        logging::log_error(L"cleanup", L"Caught unexpected exception");
+        logging::log_caught_exception(L"cleanup");
     }
     logging::log_debug(L"cleanup", L"exit");
 }

@@ -1,8 +1,8 @@
 #include "supervision/agent_launch.h"
 
 #include <algorithm>
-#include <exception>
 
+#include "logging/caught_exception.h"
 #include "logging/log_windows_error.h"
 #include "logging/process_log.h"
 #include "platform/unique_handle.h"
@@ -51,11 +51,8 @@ bool start_agent(wchar_t* command_line) {
         }
         logging::log_debug(tag, L"host agent process created succesfully.");
         started_agents.push_back(std::make_shared<process::process_child>(created.take_process()));
-    } catch (const std::exception& error) {
-        logging::log_error(tag, L"Caught standard exception: ", error.what());
-        return false;
     } catch (...) {
-        logging::log_error(tag, L"Caught unexpected exception");
+        logging::log_caught_exception(tag);
         return false;
     }
     logging::log_debug(tag, L"exit");
@@ -78,11 +75,8 @@ bool stop_agent() {
         if (!is_host_agent_running()) {
             logging::log_debug(tag, L"host agent has stopped.");
         }
-    } catch (const std::exception& error) {
-        logging::log_error(tag, L"Caught standard exception: ", error.what());
-        return false;
     } catch (...) {
-        logging::log_error(tag, L"Caught unexpected exception");
+        logging::log_caught_exception(tag);
         return false;
     }
     logging::log_debug(tag, L"exit");

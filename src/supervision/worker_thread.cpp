@@ -1,9 +1,9 @@
 #include "supervision/worker_thread.h"
 
-#include <exception>
 #include <string>
 #include <vector>
 
+#include "logging/caught_exception.h"
 #include "logging/log_windows_error.h"
 #include "logging/process_log.h"
 #include "logging/service_configuration.h"
@@ -123,10 +123,8 @@ std::uint32_t ServiceWorkerThread(void* /*parameter*/) {
     logging::log_debug(tag, L"enter");
     try {
         return supervise();
-    } catch (const std::exception& error) {
-        logging::log_error(tag, L"Caught standard exception: ", error.what());
     } catch (...) {
-        logging::log_error(tag, L"Caught unexpected exception");
+        logging::log_caught_exception(tag);
     }
     return platform::error_app_init_failure;
 }

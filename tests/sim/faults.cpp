@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <new>
+
 #include "sim/machine_impl.h"
 
 namespace sim {
@@ -8,6 +11,11 @@ void machine::fail(operation op, platform::error_code error, std::wstring subjec
     impl_->faults.push_back({op, error, file_tree_key(subject), times});
 }
 
+void machine::fail_with_exception(operation op) {
+    std::lock_guard guard(impl_->lock);
+    impl_->throwing.push_back(op);
+}
+
 int machine::calls(operation op) const {
     std::lock_guard guard(impl_->lock);
     return impl_->calls[static_cast<std::size_t>(op)];
@@ -16,6 +24,11 @@ int machine::calls(operation op) const {
 std::optional<platform::error_code> machine::impl::enter(operation op,
                                                          const std::wstring& subject) {
     ++calls[static_cast<std::size_t>(op)];
+    if (const auto found = std::find(throwing.begin(), throwing.end(), op);
+        found != throwing.end()) {
+        throwing.erase(found);
+        throw std::bad_alloc();
+    }
     // Subjects go through the same form as file-tree paths; a process identifier or an
     // error code in decimal is unchanged by it.
     const std::wstring key = file_tree_key(subject);

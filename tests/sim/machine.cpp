@@ -25,6 +25,7 @@ void machine::impl::clear() {
     error_texts = default_error_texts();
     debug_output.clear();
     faults.clear();
+    throwing.clear();
     calls.fill(0);
     wall_base = initial_time;
     wall_base_ms = 0;

@@ -132,6 +132,8 @@ class machine {
     // subject count: a path (compared as the file tree compares paths), or for the
     // process calls the decimal identifier of the process.
     void fail(operation op, platform::error_code error, std::wstring subject = {}, int times = 1);
+    // The next call of `op` throws std::bad_alloc, as a call that cannot allocate does.
+    void fail_with_exception(operation op);
 
     // How many times `op` has been called since the last reset.
     int calls(operation op) const;

@@ -139,6 +139,7 @@ struct machine::impl {
     std::vector<std::wstring> debug_output;
 
     std::vector<pending_fault> faults;
+    std::vector<operation> throwing;
     std::array<int, operation_count> calls{};
 
     // The wall clock is derived rather than stored so that many short sleeps add up to

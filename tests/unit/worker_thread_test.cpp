@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "logging/process_log.h"
+#include "supervision/agent_launch.h"
+#include "supervision/started_agents.h"
 #include "supervision/stop_event.h"
 #include "support/supervision_test.h"
 
@@ -268,6 +270,44 @@ TEST_F(worker_thread, a_command_line_longer_than_the_path_limit_is_launched_whol
     EXPECT_EQ(machine().launches()[0].command_line, line);
     EXPECT_EQ(entries_of("ServiceWorkerThread")[3],
               w("D", "launch command line:  " + test::narrow(line)));
+}
+
+}  // namespace
+
+namespace {
+
+// An exception that leaves an operation that catches is logged in its words, and the
+// operation ends with its failure value.
+TEST_F(worker_thread, an_exception_ends_the_thread_with_575_and_no_exit_line) {
+    use_configuration(0);
+    machine().fail_with_exception(sim::operation::get_folder_path);
+    start_worker();
+    EXPECT_EQ(run_to_end(), platform::error_app_init_failure);
+    EXPECT_EQ(entries_of("ServiceWorkerThread"),
+              (lines{w("D", "enter"), w("ERROR", "Caught standard exception:  std::bad_alloc")}));
+}
+
+TEST_F(worker_thread, an_exception_in_a_launch_is_a_failed_launch) {
+    use_configuration(0);
+    machine().fail_with_exception(sim::operation::create_process);
+    start_worker();
+    EXPECT_EQ(run_to_end(), platform::error_app_init_failure);
+    EXPECT_EQ(entries_of("start_agent").back(),
+              ":<ERROR>:  start_agent Caught standard exception:  std::bad_alloc");
+    EXPECT_EQ(entries_of("ServiceWorkerThread").back(), w("ERROR", "unable to launch host agent."));
+}
+
+TEST_F(worker_thread, an_exception_in_a_stop_skips_the_rest_of_it) {
+    use_configuration(0);
+    machine().fail_with_exception(sim::operation::terminate_process);
+    start_worker();
+    machine().run_until(1);
+    supervision::request_stop();
+    EXPECT_FALSE(supervision::stop_agent());
+    EXPECT_EQ(entries_of("stop_agent"),
+              (lines{":<D>:  stop_agent enter", ":<D>:  stop_agent stopping host agent ...",
+                     ":<ERROR>:  stop_agent Caught standard exception:  std::bad_alloc"}));
+    EXPECT_EQ(stop_service(), 0u);
 }
 
 }  // namespace

@@ -14,12 +14,13 @@ void log_windows_error(const std::wstring& tag, platform::error_code code);
 // Reports the Windows call that has just failed: a line of `Level` with `tag` and
 // `pieces` (which name the call and the task it failed), then the system's text for the
 // thread's last error as log_windows_error writes it. The error is read first, before
-// anything written can change it.
+// anything written can change it, and handed back.
 template <severity Level = severity::error, typename... Pieces>
-void log_last_error(const std::wstring& tag, const Pieces&... pieces) {
+platform::error_code log_last_error(const std::wstring& tag, const Pieces&... pieces) {
     const platform::error_code error = platform::get_last_error();
     get_logger()->write_entry<Level>(tag, pieces...);
     log_windows_error(tag, error);
+    return error;
 }
 
 }  // namespace logging

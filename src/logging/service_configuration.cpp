@@ -18,9 +18,11 @@ std::shared_ptr<service_configuration>& process_configuration() {
 // -1 until the setting has been read.
 std::int32_t cached_log_level = -1;
 
-// The whole path of the executable. GetModuleFileNameW cuts a path that does not fit
-// and leaves it unterminated, so the buffer grows until the path fits with room to spare.
-std::wstring module_file_name() {
+}  // namespace
+
+// GetModuleFileNameW cuts a path that does not fit and leaves it unterminated, so the
+// buffer grows until the path fits with room to spare.
+std::wstring get_module_path() {
     std::vector<wchar_t> buffer(platform::max_path);
     for (;;) {
         const auto size = static_cast<std::uint32_t>(buffer.size());
@@ -32,10 +34,8 @@ std::wstring module_file_name() {
     }
 }
 
-}  // namespace
-
 std::wstring get_module_directory() {
-    std::wstring path = module_file_name();
+    std::wstring path = get_module_path();
     const auto separator = path.find_last_of(L"/\\");
     if (separator != std::wstring::npos) {
         path.resize(separator);

@@ -17,6 +17,9 @@ class service_configuration {
     const std::wstring settings_file;
 };
 
+// The running executable's full path, however long; empty when it cannot be obtained.
+std::wstring get_module_path();
+
 // The running executable's directory, without a trailing separator.
 std::wstring get_module_directory();
 

@@ -190,6 +190,79 @@ bool get_exit_code_process(handle process, std::uint32_t* exit_code);
 // TerminateProcess.
 bool terminate_process(handle process, std::uint32_t exit_code);
 
+// --- Service Control Manager ---------------------------------------------------
+
+// SERVICE_STATUS.
+struct service_status {
+    std::uint32_t service_type = 0;
+    std::uint32_t current_state = 0;
+    std::uint32_t controls_accepted = 0;
+    std::uint32_t win32_exit_code = 0;
+    std::uint32_t service_specific_exit_code = 0;
+    std::uint32_t check_point = 0;
+    std::uint32_t wait_hint = 0;
+};
+
+inline constexpr std::uint32_t service_win32_own_process = 0x10;
+inline constexpr std::uint32_t service_auto_start = 2;
+inline constexpr std::uint32_t service_error_ignore = 0;
+inline constexpr std::uint32_t service_stopped = 1;
+inline constexpr std::uint32_t service_start_pending = 2;
+inline constexpr std::uint32_t service_stop_pending = 3;
+inline constexpr std::uint32_t service_running = 4;
+inline constexpr std::uint32_t service_accept_stop = 1;
+inline constexpr std::uint32_t service_accept_shutdown = 4;
+inline constexpr std::uint32_t service_control_stop = 1;
+inline constexpr std::uint32_t service_control_pause = 2;
+inline constexpr std::uint32_t service_control_continue = 3;
+inline constexpr std::uint32_t service_control_interrogate = 4;
+inline constexpr std::uint32_t service_control_shutdown = 5;
+inline constexpr std::uint32_t sc_manager_connect = 0x1;
+inline constexpr std::uint32_t sc_manager_create_service = 0x2;
+inline constexpr std::uint32_t service_all_access = 0xF01FF;
+inline constexpr std::uint32_t service_query_status = 0x4;
+inline constexpr std::uint32_t delete_access = 0x10000;
+
+// OpenSCManagerW(nullptr, nullptr, access): the local manager's default database;
+// nullptr on failure.
+handle open_sc_manager(std::uint32_t access);
+
+// CreateServiceW(manager, name, display_name, access, service_type, start_type,
+// error_control, binary_path, nullptr, nullptr, nullptr, nullptr, nullptr): no load
+// order group, tag, dependencies, account (the local system account) or password;
+// nullptr on failure.
+handle create_service(handle manager, const wchar_t* name, const wchar_t* display_name,
+                      std::uint32_t access, std::uint32_t service_type, std::uint32_t start_type,
+                      std::uint32_t error_control, const wchar_t* binary_path);
+
+// OpenServiceW: nullptr on failure.
+handle open_service(handle manager, const wchar_t* name, std::uint32_t access);
+
+// QueryServiceStatus.
+bool query_service_status(handle service, service_status& status);
+
+// DeleteService.
+bool delete_service(handle service);
+
+// CloseServiceHandle, for manager and service handles.
+bool close_service_handle(handle manager_or_service);
+
+// The service main function and the control handler, as the dispatcher calls them.
+using service_main_function = void (*)(std::uint32_t argument_count, wchar_t** arguments);
+using service_handler_function = void (*)(std::uint32_t control);
+
+// StartServiceCtrlDispatcherW with a table of one service, `name` run by `main`: the
+// calling thread serves the Service Control Manager until the service has stopped,
+// runs `main` on a thread of its own and calls the service's control handler itself.
+// False when the process could not connect (it was not started as a service).
+bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function main);
+
+// RegisterServiceCtrlHandlerW: the status handle, or nullptr on failure.
+handle register_service_ctrl_handler(const wchar_t* name, service_handler_function handler);
+
+// SetServiceStatus.
+bool set_service_status(handle status_handle, const service_status& status);
+
 // --- Files -------------------------------------------------------------------
 
 // The part of WIN32_FIND_DATAW the system reads.

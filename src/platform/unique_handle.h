@@ -57,6 +57,9 @@ using unique_find_handle = basic_unique_handle<find_close, invalid_handle_value>
 // Open files: INVALID_HANDLE_VALUE means none.
 using unique_file_handle = basic_unique_handle<close_handle, invalid_handle_value>;
 
+// Service Control Manager and service handles: null means none.
+using service_handle_guard = basic_unique_handle<close_service_handle, null_handle>;
+
 // The two handles process creation hands back. The creating call fills them in through
 // receive(), so they are owned from the moment they exist.
 class unique_process_information {

@@ -1,11 +1,180 @@
+#include "service/service_lifecycle.h"
+
+#include "logging/log_windows_error.h"
 #include "logging/process_log.h"
+#include "platform/unique_handle.h"
+#include "process/cleanup.h"
+#include "service/service_name.h"
 #include "service/service_operations.h"
+#include "service/service_status.h"
+#include "supervision/agent_launch.h"
+#include "supervision/started_agents.h"
+#include "supervision/stop_event.h"
+#include "supervision/worker_thread.h"
 
 namespace service {
+namespace {
+
+// Set by ServiceMain on every way out. The dispatcher returns as soon as the stopped
+// state is reported, while ServiceMain may still be writing its last lines: run_service
+// waits for this before the process goes on to its end.
+platform::handle service_main_ended = nullptr;
+
+// ServiceMain has at most its "exit" line left to write once the dispatcher has returned;
+// should it never have run at all, the process still ends.
+constexpr std::uint32_t wait_for_service_main_ms = 5000;
+
+class signal_on_exit {
+  public:
+    signal_on_exit() = default;
+    signal_on_exit(const signal_on_exit&) = delete;
+    signal_on_exit& operator=(const signal_on_exit&) = delete;
+    ~signal_on_exit() {
+        if (service_main_ended != nullptr) platform::set_event(service_main_ended);
+    }
+};
+
+constexpr std::uint32_t stop_and_shutdown =
+    platform::service_accept_stop | platform::service_accept_shutdown;
+
+// A report that fails is logged, and the service goes on as after a successful one.
+void report(const platform::exclusive_lock& held, const wchar_t* tag, std::uint32_t state,
+            std::uint32_t controls_accepted, std::uint32_t win32_exit_code,
+            std::uint32_t check_point,
+            const wchar_t* failure = L"SetServiceStatus returned an error") {
+    if (!report_status(held, state, controls_accepted, win32_exit_code, check_point)) {
+        logging::log_last_error(tag, failure);
+    }
+}
+
+void stop_sequence() {
+    constexpr const wchar_t* tag = L"ServiceCtrlHandler";
+    // Marked before the agent is stopped, so that a restart under way on the worker
+    // cannot launch it again behind this stop.
+    supervision::request_stop();
+    supervision::stop_agent();
+    const platform::exclusive_lock held(status_lock);
+    // The worker may have ended by itself meanwhile, and ServiceMain reported the
+    // service stopped and closed the event: nothing is left to stop then.
+    if (service_status.current_state == platform::service_stopped) {
+        return;
+    }
+    report(held, tag, platform::service_stop_pending, 0, 0, 4);
+    logging::log_debug(tag, L"send stop signal.");
+    platform::set_event(supervision::stop_event.get());
+}
+
+}  // namespace
 
 std::uint32_t run_service() {
-    logging::log_debug(L"run_service", L"enter");
+    constexpr const wchar_t* tag = L"run_service";
+    logging::log_debug(tag, L"enter");
+    logging::log_debug(tag, L"starting service ...");
+    process::cleanup();
+
+    const platform::unique_handle ended(platform::create_event(true, false));
+    service_main_ended = ended.get();
+    const bool served = platform::start_service_ctrl_dispatcher(service_name, ServiceMain);
+    if (!served) {
+        service_main_ended = nullptr;
+        return logging::log_last_error(tag, L"StartServiceCtrlDispatcher returned an error.");
+    }
+    platform::wait_for_single_object(ended.get(), wait_for_service_main_ms);
+    service_main_ended = nullptr;
+    logging::log_debug(tag, L"exit");
     return 0;
+}
+
+void ServiceMain(std::uint32_t /*argument_count*/, wchar_t** /*arguments*/) {
+    constexpr const wchar_t* tag = L"ServiceMain";
+    const signal_on_exit signal_end;
+    logging::log_debug(tag, L"enter");
+
+    service_status_handle =
+        platform::register_service_ctrl_handler(service_name, ServiceCtrlHandler);
+    if (service_status_handle == nullptr) {
+        logging::log_last_error(tag, L"RegisterServiceCtrlHandler returned an error.");
+        return;
+    }
+    {
+        const platform::exclusive_lock held(status_lock);
+        service_status = {};
+        service_status.service_type = platform::service_win32_own_process;
+        logging::log_debug(tag, L"set status to pending.");
+        report(held, tag, platform::service_start_pending, 0, 0, 0);
+    }
+
+    logging::log_debug(tag, L"create event used for stopping service.");
+    supervision::stop_event.reset(platform::create_event(true, false));
+    if (!supervision::stop_event) {
+        const platform::error_code error = platform::get_last_error();
+        const platform::exclusive_lock held(status_lock);
+        logging::log_debug(tag, L"set status to stopped.");
+        report(held, tag, platform::service_stopped, 0, error, 1);
+        return;
+    }
+    {
+        const platform::exclusive_lock held(status_lock);
+        logging::log_debug(tag, L"set status to running.");
+        report(held, tag, platform::service_running, stop_and_shutdown, 0, 0);
+    }
+
+    logging::log_debug(tag, L"creating worker thread ...");
+    const platform::unique_handle worker(
+        platform::create_thread(supervision::ServiceWorkerThread, nullptr));
+    if (!worker) {
+        // Nothing would ever end a service that claims to run: it is reported stopped,
+        // with the reason.
+        const platform::error_code error =
+            logging::log_last_error(tag, L"CreateThread returned an error");
+        const platform::exclusive_lock held(status_lock);
+        supervision::stop_event.reset();
+        logging::log_debug(tag, L"set status to stopped.");
+        report(held, tag, platform::service_stopped, 0, error, 1);
+        return;
+    }
+    logging::log_debug(tag, L"worker thread created.");
+    logging::log_debug(tag, L"waiting for worker thread to stop ...");
+    platform::wait_for_single_object(worker.get(), platform::infinite);
+
+    logging::log_debug(tag, L"worker thread has stopped.");
+    {
+        const platform::exclusive_lock held(status_lock);
+        supervision::stop_event.reset();
+        logging::log_debug(tag, L"status to stopped.");
+        report(held, tag, platform::service_stopped, 0, 0, 3, L"ServiceStatus returned an error");
+    }
+    logging::log_debug(tag, L"exit");
+}
+
+void ServiceCtrlHandler(std::uint32_t control) {
+    constexpr const wchar_t* tag = L"ServiceCtrlHandler";
+    logging::log_debug(tag, L"enter");
+    switch (control) {
+        case platform::service_control_stop:
+        case platform::service_control_shutdown: {
+            bool running = false;
+            {
+                const platform::exclusive_lock held(status_lock);
+                running = service_status.current_state == platform::service_running;
+            }
+            if (running) {
+                stop_sequence();
+            } else {
+                logging::log_debug(tag, L"service is not running.");
+            }
+            break;
+        }
+        case platform::service_control_pause:
+            logging::log_debug(tag, L"received command to pause.");
+            break;
+        case platform::service_control_continue:
+            logging::log_debug(tag, L"received command to continue.");
+            break;
+        default:
+            break;
+    }
+    logging::log_debug(tag, L"exit");
 }
 
 }  // namespace service

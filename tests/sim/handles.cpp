@@ -45,8 +45,12 @@ bool close_handle(handle object) {
     if (auto error = m.enter(sim::operation::close_handle, subject)) {
         return sim::failure(false, *error);
     }
-    // A listing is closed by FindClose, never by CloseHandle.
-    if (record == nullptr || record->kind == sim::handle_kind::listing) {
+    // A listing is closed by FindClose and a manager or service handle by
+    // CloseServiceHandle, never by CloseHandle.
+    if (record == nullptr || record->kind == sim::handle_kind::listing ||
+        record->kind == sim::handle_kind::service_manager ||
+        record->kind == sim::handle_kind::service ||
+        record->kind == sim::handle_kind::service_status) {
         return sim::failure(false, error_invalid_handle);
     }
     m.handles.erase(reinterpret_cast<std::uintptr_t>(object));

@@ -40,6 +40,8 @@ void machine::impl::clear() {
     handles.clear();
     next_handle = first_handle_value;
     files.clear();
+    services.clear();
+    dispatcher = dispatcher_state{};
     // Threads of an earlier test that never ended stay blocked for good: none of them
     // is chosen again.
     threads.clear();

@@ -57,6 +57,15 @@ enum class operation {
     create_event,
     set_event,
     get_folder_path,
+    open_sc_manager,
+    create_service,
+    open_service,
+    query_service_status,
+    delete_service,
+    close_service_handle,
+    start_service_ctrl_dispatcher,
+    register_service_ctrl_handler,
+    set_service_status,
 };
 
 // How a simulated process behaves beyond running until it is terminated.
@@ -81,6 +90,25 @@ struct program {
     // Programs (Windows paths of installed programs) the process starts as soon as it
     // is launched, as the host agent starts its plugins.
     std::vector<std::wstring> starts;
+};
+
+// A service registered with the simulated Service Control Manager.
+struct service_entry {
+    std::wstring name;
+    std::wstring display_name;
+    std::uint32_t service_type = 0;
+    std::uint32_t start_type = 0;
+    std::uint32_t error_control = 0;
+    std::wstring binary_path;
+    std::uint32_t state = platform::service_stopped;
+    // Deleted while it ran: it goes when it stops.
+    bool marked_for_deletion = false;
+};
+
+// One SetServiceStatus call of the service, as it was made.
+struct status_report {
+    platform::service_status status;
+    std::uint64_t at_ms = 0;
 };
 
 // One successful process creation, as the creating call asked for it.
@@ -195,6 +223,23 @@ class machine {
     std::vector<launch> launches() const;
     // The identifiers of the processes that run an image path, in start order.
     std::vector<std::uint32_t> running(const std::wstring& image_path) const;
+
+    // --- Service Control Manager ----------------------------------------------
+
+    // The registered services, by name.
+    std::vector<service_entry> services() const;
+    // Registers a service as CreateServiceW would.
+    void add_service(service_entry service);
+    // The state the manager knows a service in, as if it had been started or stopped.
+    void set_service_state(const std::wstring& name, std::uint32_t state);
+    // This process was started by the manager as the service `name`: the dispatcher
+    // connects. Without it the dispatcher fails with 1063, as in a console.
+    void start_as_service(const std::wstring& name);
+    // The manager sends `control` at the virtual moment `ms`; the dispatcher calls the
+    // service's handler with it on its own thread, once a handler is registered.
+    void send_control(std::uint64_t ms, std::uint32_t control);
+    // Every SetServiceStatus call, in order.
+    std::vector<status_report> status_reports() const;
 
     // --- Files ----------------------------------------------------------------
     //

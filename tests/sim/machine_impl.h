@@ -105,7 +105,17 @@ struct lock_record {
     std::uint32_t owner = 0;
 };
 
-enum class handle_kind { process, primary_thread, thread, event, file, listing };
+enum class handle_kind {
+    process,
+    primary_thread,
+    thread,
+    event,
+    file,
+    listing,
+    service_manager,
+    service,
+    service_status
+};
 
 struct handle_record {
     handle_kind kind = handle_kind::process;
@@ -115,6 +125,21 @@ struct handle_record {
     std::shared_ptr<event_record> event;
     open_file file;
     listing found;
+    // Manager and service handles: the rights asked for, and the service's key.
+    std::uint32_t access = 0;
+    std::wstring service_key;
+};
+
+// The process's side of the Service Control Manager: the service it was started as and
+// what the dispatcher has to deliver.
+struct dispatcher_state {
+    std::wstring service_name;
+    platform::service_main_function main = nullptr;
+    platform::service_handler_function handler = nullptr;
+    std::multimap<std::uint64_t, std::uint32_t> controls;
+    std::vector<status_report> reports;
+    bool stopped_reported = false;
+    wchar_t* arguments[2] = {nullptr, nullptr};
 };
 
 struct pending_fault {
@@ -125,7 +150,7 @@ struct pending_fault {
 };
 
 inline constexpr std::size_t operation_count =
-    static_cast<std::size_t>(operation::get_folder_path) + 1;
+    static_cast<std::size_t>(operation::set_service_status) + 1;
 
 struct machine::impl {
     mutable std::mutex lock;
@@ -163,6 +188,9 @@ struct machine::impl {
 
     std::map<std::wstring, file_entry> files;
 
+    std::map<std::wstring, service_entry> services;
+    dispatcher_state dispatcher;
+
     // The scheduler: every simulated thread of this run, the one that may run, the
     // events a test scheduled, the locks by address and the seeded choice.
     std::vector<std::shared_ptr<thread_record>> threads;
@@ -199,6 +227,10 @@ struct machine::impl {
     thread_record& self();
     // Makes the calling thread the running simulated "test" thread.
     void register_test_thread();
+    // A new simulated thread, ready to run when the scheduler picks it.
+    std::shared_ptr<thread_record> start_thread(std::string name,
+                                                platform::thread_procedure procedure,
+                                                void* parameter);
     std::string describe_threads() const;
 
     process_record* find_process(std::uint32_t id);

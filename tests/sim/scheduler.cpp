@@ -214,6 +214,22 @@ std::vector<std::string> machine::unfinished_threads() const {
     return found;
 }
 
+std::shared_ptr<thread_record> machine::impl::start_thread(std::string name,
+                                                           platform::thread_procedure procedure,
+                                                           void* parameter) {
+    auto thread = std::make_shared<thread_record>();
+    thread->id = next_thread_id;
+    next_thread_id += 4;
+    thread->name = name.empty() ? "thread " + std::to_string(thread->id) : std::move(name);
+    thread->procedure = procedure;
+    thread->parameter = parameter;
+    threads.push_back(thread);
+    // The thread outlives the test when it never ends: the report names it, and the
+    // test process ends around it.
+    std::thread([this, thread] { run_thread(*this, thread); }).detach();
+    return thread;
+}
+
 void machine::impl::register_test_thread() {
     auto test = std::make_shared<thread_record>();
     test->id = next_thread_id;
@@ -299,16 +315,7 @@ handle create_thread(thread_procedure procedure, void* parameter) {
         return sim::failure<handle>(nullptr, *error);
     }
     if (procedure == nullptr) return sim::failure<handle>(nullptr, error_invalid_parameter);
-    auto thread = std::make_shared<sim::thread_record>();
-    thread->id = m.next_thread_id;
-    m.next_thread_id += 4;
-    thread->name = "thread " + std::to_string(thread->id);
-    thread->procedure = procedure;
-    thread->parameter = parameter;
-    m.threads.push_back(thread);
-    // The thread outlives the test when it never ends: the report names it, and the
-    // test process ends around it.
-    std::thread([&m, thread] { sim::run_thread(m, thread); }).detach();
+    auto thread = m.start_thread({}, procedure, parameter);
     sim::handle_record record;
     record.kind = sim::handle_kind::thread;
     record.thread = std::move(thread);

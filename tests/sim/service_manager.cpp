@@ -1,0 +1,292 @@
+// The Service Control Manager: a registry of services for installing and uninstalling,
+// and the dispatcher of a process started as a service, which runs the service main
+// function on a thread of its own and delivers control requests on its caller's thread.
+#include "sim/machine_impl.h"
+
+namespace sim {
+namespace {
+
+constexpr platform::error_code error_service_does_not_exist = 1060;
+constexpr platform::error_code error_failed_service_controller_connect = 1063;
+constexpr platform::error_code error_service_marked_for_delete = 1072;
+constexpr platform::error_code error_service_exists = 1073;
+constexpr platform::error_code error_invalid_name = 123;
+
+std::uint32_t run_service_main(void* parameter) {
+    auto& dispatcher = *static_cast<dispatcher_state*>(parameter);
+    dispatcher.main(1, dispatcher.arguments);
+    return 0;
+}
+
+bool has(std::uint32_t access, std::uint32_t right) {
+    return (access & right) == right;
+}
+
+}  // namespace
+
+std::vector<service_entry> machine::services() const {
+    std::lock_guard guard(impl_->lock);
+    std::vector<service_entry> found;
+    for (const auto& [key, service] : impl_->services) found.push_back(service);
+    return found;
+}
+
+void machine::add_service(service_entry service) {
+    std::lock_guard guard(impl_->lock);
+    impl_->services[to_lower(service.name)] = std::move(service);
+}
+
+void machine::set_service_state(const std::wstring& name, std::uint32_t state) {
+    std::lock_guard guard(impl_->lock);
+    const auto found = impl_->services.find(to_lower(name));
+    if (found == impl_->services.end()) return;
+    found->second.state = state;
+    if (state == platform::service_stopped && found->second.marked_for_deletion) {
+        impl_->services.erase(found);
+    }
+}
+
+void machine::start_as_service(const std::wstring& name) {
+    std::lock_guard guard(impl_->lock);
+    impl_->dispatcher.service_name = name;
+}
+
+void machine::send_control(std::uint64_t ms, std::uint32_t control) {
+    std::lock_guard guard(impl_->lock);
+    impl_->dispatcher.controls.emplace(ms, control);
+}
+
+std::vector<status_report> machine::status_reports() const {
+    std::lock_guard guard(impl_->lock);
+    return impl_->dispatcher.reports;
+}
+
+}  // namespace sim
+
+namespace platform {
+namespace {
+
+sim::handle_record* service_handle(sim::machine::impl& m, handle object) {
+    auto* record = m.find_handle(object);
+    return record != nullptr && (record->kind == sim::handle_kind::service ||
+                                 record->kind == sim::handle_kind::service_manager)
+               ? record
+               : nullptr;
+}
+
+}  // namespace
+
+handle open_sc_manager(std::uint32_t access) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::open_sc_manager)) {
+        return sim::failure<handle>(nullptr, *error);
+    }
+    sim::handle_record record;
+    record.kind = sim::handle_kind::service_manager;
+    record.access = access;
+    return m.add_handle(std::move(record));
+}
+
+handle create_service(handle manager, const wchar_t* name, const wchar_t* display_name,
+                      std::uint32_t access, std::uint32_t service_type, std::uint32_t start_type,
+                      std::uint32_t error_control, const wchar_t* binary_path) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const std::wstring wanted = name != nullptr ? name : L"";
+    if (auto error = m.enter(sim::operation::create_service, wanted)) {
+        return sim::failure<handle>(nullptr, *error);
+    }
+    const auto* database = m.find_handle(manager, sim::handle_kind::service_manager);
+    if (database == nullptr) return sim::failure<handle>(nullptr, error_invalid_handle);
+    if (!sim::has(database->access, sc_manager_create_service)) {
+        return sim::failure<handle>(nullptr, error_access_denied);
+    }
+    if (wanted.empty()) return sim::failure<handle>(nullptr, sim::error_invalid_name);
+    if (binary_path == nullptr || *binary_path == L'\0') {
+        return sim::failure<handle>(nullptr, error_invalid_parameter);
+    }
+    const std::wstring key = sim::to_lower(wanted);
+    if (const auto existing = m.services.find(key); existing != m.services.end()) {
+        return sim::failure<handle>(nullptr, existing->second.marked_for_deletion
+                                                 ? sim::error_service_marked_for_delete
+                                                 : sim::error_service_exists);
+    }
+    m.services[key] =
+        sim::service_entry{wanted,          display_name != nullptr ? display_name : L"",
+                           service_type,    start_type,
+                           error_control,   binary_path,
+                           service_stopped, false};
+    sim::handle_record record;
+    record.kind = sim::handle_kind::service;
+    record.access = access;
+    record.service_key = key;
+    return m.add_handle(std::move(record));
+}
+
+handle open_service(handle manager, const wchar_t* name, std::uint32_t access) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const std::wstring wanted = name != nullptr ? name : L"";
+    if (auto error = m.enter(sim::operation::open_service, wanted)) {
+        return sim::failure<handle>(nullptr, *error);
+    }
+    if (m.find_handle(manager, sim::handle_kind::service_manager) == nullptr) {
+        return sim::failure<handle>(nullptr, error_invalid_handle);
+    }
+    const std::wstring key = sim::to_lower(wanted);
+    if (m.services.count(key) == 0) {
+        return sim::failure<handle>(nullptr, sim::error_service_does_not_exist);
+    }
+    sim::handle_record record;
+    record.kind = sim::handle_kind::service;
+    record.access = access;
+    record.service_key = key;
+    return m.add_handle(std::move(record));
+}
+
+bool query_service_status(handle service, service_status& status) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::query_service_status)) {
+        return sim::failure(false, *error);
+    }
+    const auto* record = m.find_handle(service, sim::handle_kind::service);
+    if (record == nullptr) return sim::failure(false, error_invalid_handle);
+    if (!sim::has(record->access, service_query_status)) {
+        return sim::failure(false, error_access_denied);
+    }
+    const auto found = m.services.find(record->service_key);
+    if (found == m.services.end()) {
+        return sim::failure(false, sim::error_service_does_not_exist);
+    }
+    status = service_status{};
+    status.service_type = found->second.service_type;
+    status.current_state = found->second.state;
+    return true;
+}
+
+bool delete_service(handle service) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::delete_service)) return sim::failure(false, *error);
+    const auto* record = m.find_handle(service, sim::handle_kind::service);
+    if (record == nullptr) return sim::failure(false, error_invalid_handle);
+    if (!sim::has(record->access, delete_access)) return sim::failure(false, error_access_denied);
+    const auto found = m.services.find(record->service_key);
+    if (found == m.services.end()) {
+        return sim::failure(false, sim::error_service_does_not_exist);
+    }
+    if (found->second.marked_for_deletion) {
+        return sim::failure(false, sim::error_service_marked_for_delete);
+    }
+    // As on Windows, a service that is not stopped goes once it stops.
+    if (found->second.state == service_stopped) {
+        m.services.erase(found);
+    } else {
+        found->second.marked_for_deletion = true;
+    }
+    return true;
+}
+
+bool close_service_handle(handle manager_or_service) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::close_service_handle)) {
+        return sim::failure(false, *error);
+    }
+    if (service_handle(m, manager_or_service) == nullptr) {
+        return sim::failure(false, error_invalid_handle);
+    }
+    m.handles.erase(reinterpret_cast<std::uintptr_t>(manager_or_service));
+    return true;
+}
+
+bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function main) {
+    auto& m = sim::machine::instance().internals();
+    sim::machine::impl::guard held(m.lock);
+    if (auto error = m.enter(sim::operation::start_service_ctrl_dispatcher)) {
+        return sim::failure(false, *error);
+    }
+    auto& dispatcher = m.dispatcher;
+    if (dispatcher.service_name.empty() || dispatcher.main != nullptr) {
+        return sim::failure(false, sim::error_failed_service_controller_connect);
+    }
+    if (name == nullptr || main == nullptr) return sim::failure(false, error_invalid_parameter);
+    dispatcher.main = main;
+    dispatcher.arguments[0] = dispatcher.service_name.data();
+    m.start_thread("ServiceMain", sim::run_service_main, &dispatcher);
+
+    // Serves until the service reports itself stopped, without waiting for its main
+    // function to return, as the real dispatcher does.
+    const auto control_due = [&m, &dispatcher] {
+        return dispatcher.handler != nullptr && !dispatcher.controls.empty() &&
+               dispatcher.controls.begin()->first <= m.elapsed_ms;
+    };
+    for (;;) {
+        if (dispatcher.stopped_reported) return true;
+        if (control_due()) {
+            const std::uint32_t control = dispatcher.controls.begin()->second;
+            dispatcher.controls.erase(dispatcher.controls.begin());
+            const service_handler_function handler = dispatcher.handler;
+            held.unlock();
+            handler(control);
+            held.lock();
+            continue;
+        }
+        std::optional<std::uint64_t> next;
+        if (dispatcher.handler != nullptr && !dispatcher.controls.empty()) {
+            next = dispatcher.controls.begin()->first;
+        }
+        m.block(
+            held, [&] { return dispatcher.stopped_reported || control_due(); }, next,
+            "the service control manager's requests");
+    }
+}
+
+handle register_service_ctrl_handler(const wchar_t* name, service_handler_function handler) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::register_service_ctrl_handler)) {
+        return sim::failure<handle>(nullptr, *error);
+    }
+    auto& dispatcher = m.dispatcher;
+    if (dispatcher.main == nullptr || name == nullptr ||
+        sim::to_lower(name) != sim::to_lower(dispatcher.service_name)) {
+        return sim::failure<handle>(nullptr, sim::error_service_does_not_exist);
+    }
+    if (handler == nullptr) return sim::failure<handle>(nullptr, error_invalid_parameter);
+    dispatcher.handler = handler;
+    sim::handle_record record;
+    record.kind = sim::handle_kind::service_status;
+    record.service_key = sim::to_lower(dispatcher.service_name);
+    return m.add_handle(std::move(record));
+}
+
+bool set_service_status(handle status_handle, const service_status& status) {
+    auto& m = sim::machine::instance().internals();
+    sim::machine::impl::guard held(m.lock);
+    if (auto error =
+            m.enter(sim::operation::set_service_status, std::to_wstring(status.current_state))) {
+        return sim::failure(false, *error);
+    }
+    const auto* record = m.find_handle(status_handle, sim::handle_kind::service_status);
+    if (record == nullptr) return sim::failure(false, error_invalid_handle);
+    if (status.current_state < service_stopped || status.current_state > 7) {
+        return sim::failure(false, error_invalid_parameter);
+    }
+    m.dispatcher.reports.push_back({status, m.elapsed_ms});
+    if (const auto found = m.services.find(record->service_key); found != m.services.end()) {
+        found->second.state = status.current_state;
+        if (status.current_state == service_stopped && found->second.marked_for_deletion) {
+            m.services.erase(found);
+        }
+    }
+    if (status.current_state == service_stopped) {
+        m.dispatcher.stopped_reported = true;
+        m.let_woken_threads_compete(held);
+    }
+    return true;
+}
+
+}  // namespace platform

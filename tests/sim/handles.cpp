@@ -19,11 +19,18 @@ handle_record* machine::impl::find_handle(platform::handle value) {
     return found != handles.end() ? &found->second : nullptr;
 }
 
+int machine::stale_handle_uses() const {
+    std::lock_guard guard(impl_->lock);
+    return impl_->stale_handle_uses;
+}
+
 std::size_t machine::open_handles() const {
     std::lock_guard guard(impl_->lock);
     std::size_t open = 0;
     for (const auto& [value, record] : impl_->handles) {
-        if (record.kind != handle_kind::file) ++open;
+        if (record.kind != handle_kind::file && record.kind != handle_kind::service_status) {
+            ++open;
+        }
     }
     return open;
 }
@@ -47,6 +54,7 @@ bool close_handle(handle object) {
     }
     // A listing is closed by FindClose and a manager or service handle by
     // CloseServiceHandle, never by CloseHandle.
+    if (record == nullptr) ++m.stale_handle_uses;
     if (record == nullptr || record->kind == sim::handle_kind::listing ||
         record->kind == sim::handle_kind::service_manager ||
         record->kind == sim::handle_kind::service ||

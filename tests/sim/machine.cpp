@@ -38,6 +38,7 @@ void machine::impl::clear() {
     programs.clear();
     launches.clear();
     handles.clear();
+    stale_handle_uses = 0;
     next_handle = first_handle_value;
     files.clear();
     services.clear();

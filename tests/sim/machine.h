@@ -240,6 +240,9 @@ class machine {
     void send_control(std::uint64_t ms, std::uint32_t control);
     // Every SetServiceStatus call, in order.
     std::vector<status_report> status_reports() const;
+    // How many times a handle that was not open (closed, or never opened) was waited on,
+    // signalled or closed: on Windows such a handle may by then name another object.
+    int stale_handle_uses() const;
 
     // --- Files ----------------------------------------------------------------
     //
@@ -266,8 +269,9 @@ class machine {
 
     // --- Handles --------------------------------------------------------------
 
-    // Handles (processes, threads, events, listings) opened and not yet closed. Open
-    // files are left out: the service keeps its log open for as long as it runs.
+    // Handles (processes, threads, events, listings, manager and service handles) opened
+    // and not yet closed. Open files are left out, as the service keeps its log open for
+    // as long as it runs, and so is the status handle, which is never closed.
     std::size_t open_handles() const;
 
     // The platform functions' side of the machine (sim/*.cpp only).

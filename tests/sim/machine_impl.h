@@ -184,6 +184,7 @@ struct machine::impl {
     std::vector<launch> launches;
 
     std::map<std::uintptr_t, handle_record> handles;
+    int stale_handle_uses = 0;
     std::uintptr_t next_handle = first_handle_value;
 
     std::map<std::wstring, file_entry> files;

@@ -272,6 +272,7 @@ std::uint32_t wait_for_single_object(handle object, std::uint32_t milliseconds) 
     if (auto error = m.enter(sim::operation::wait_for_single_object, subject)) {
         return sim::failure(wait_failed, *error);
     }
+    if (record == nullptr) ++m.stale_handle_uses;
     if (!waitable) return sim::failure(wait_failed, error_invalid_handle);
 
     // What is waited on is held here, so that a wait outlives a handle closed meanwhile.
@@ -352,6 +353,7 @@ bool set_event(handle event) {
     sim::machine::impl::guard held(m.lock);
     if (auto error = m.enter(sim::operation::set_event)) return sim::failure(false, *error);
     auto* record = m.find_handle(event, sim::handle_kind::event);
+    if (m.find_handle(event) == nullptr) ++m.stale_handle_uses;
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
     record->event->signalled = true;
     if (!m.in_event) m.let_woken_threads_compete(held);

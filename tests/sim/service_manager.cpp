@@ -251,7 +251,9 @@ handle register_service_ctrl_handler(const wchar_t* name, service_handler_functi
         return sim::failure<handle>(nullptr, *error);
     }
     auto& dispatcher = m.dispatcher;
-    if (dispatcher.main == nullptr || name == nullptr ||
+    // A process started as a service may register; a test may also call the service main
+    // function itself, as the dispatcher would.
+    if (dispatcher.service_name.empty() || name == nullptr ||
         sim::to_lower(name) != sim::to_lower(dispatcher.service_name)) {
         return sim::failure<handle>(nullptr, sim::error_service_does_not_exist);
     }

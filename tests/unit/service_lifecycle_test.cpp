@@ -1,0 +1,333 @@
+#include "service/service_lifecycle.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "logging/process_log.h"
+#include "service/service_operations.h"
+#include "service/service_status.h"
+#include "supervision/stop_event.h"
+#include "support/supervision_test.h"
+
+extern "C" int wmain(int argc, wchar_t* argv[]);
+
+namespace {
+
+using lines = std::vector<std::string>;
+using platform::service_status;
+
+lines operator+(lines first, const lines& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+std::string report(std::uint32_t state, std::uint32_t accepted, std::uint32_t exit_code,
+                   std::uint32_t check_point) {
+    return "type 16 state " + std::to_string(state) + " accepted " + std::to_string(accepted) +
+           " exit " + std::to_string(exit_code) + " specific 0 check point " +
+           std::to_string(check_point) + " hint 0";
+}
+
+const std::string start_pending = report(2, 0, 0, 0);
+const std::string running = report(4, 5, 0, 0);
+const std::string stop_pending = report(3, 0, 0, 4);
+const std::string stopped = report(1, 0, 0, 3);
+
+std::string d(const std::string& tag, const std::string& text) {
+    return ":<D>:  " + tag + " " + text;
+}
+std::string e(const std::string& tag, const std::string& text) {
+    return ":<ERROR>:  " + tag + " " + text;
+}
+
+const lines service_main_start{
+    d("ServiceMain", "enter"),
+    d("ServiceMain", "set status to pending."),
+    d("ServiceMain", "create event used for stopping service."),
+    d("ServiceMain", "set status to running."),
+    d("ServiceMain", "creating worker thread ..."),
+    d("ServiceMain", "worker thread created."),
+    d("ServiceMain", "waiting for worker thread to stop ..."),
+};
+const lines service_main_end{d("ServiceMain", "worker thread has stopped."),
+                             d("ServiceMain", "status to stopped."), d("ServiceMain", "exit")};
+
+class service_lifecycle : public test::supervision_test {
+  protected:
+    void SetUp() override {
+        test::supervision_test::SetUp();
+        service::forget_service_status();
+        use_configuration(0);
+    }
+    void TearDown() override {
+        service::forget_service_status();
+        test::supervision_test::TearDown();
+    }
+
+    // The executable started by the manager as the service, with no command word.
+    int run_as_service() {
+        machine().start_as_service(L"quillmark_snaptel");
+        wchar_t program[] = L"quillmark_snaptel.exe";
+        wchar_t* argv[] = {program, nullptr};
+        const int code = wmain(1, argv);
+        // The service main function's thread has its return left once the dispatcher
+        // has returned.
+        machine().run_until(machine().elapsed_ms() + 1);
+        return code;
+    }
+
+    std::vector<std::string> reports() const {
+        std::vector<std::string> texts;
+        for (const auto& made : sim::machine::instance().status_reports()) {
+            const service_status& s = made.status;
+            EXPECT_EQ(s.service_type, platform::service_win32_own_process);
+            texts.push_back("type " + std::to_string(s.service_type) + " state " +
+                            std::to_string(s.current_state) + " accepted " +
+                            std::to_string(s.controls_accepted) + " exit " +
+                            std::to_string(s.win32_exit_code) + " specific " +
+                            std::to_string(s.service_specific_exit_code) + " check point " +
+                            std::to_string(s.check_point) + " hint " + std::to_string(s.wait_hint));
+        }
+        return texts;
+    }
+
+    // The entries of the given tags, and "enter" and "exit" of the others named, in order.
+    lines shell_entries() const {
+        static const std::vector<std::string> whole{"ServiceMain", "ServiceCtrlHandler",
+                                                    "run_service", "wmain"};
+        lines found;
+        for (const auto& entry : log_entries()) {
+            const auto tag_at = entry.find(":  ") + 3;
+            const std::string rest = entry.substr(tag_at);
+            const std::string tag = rest.substr(0, rest.find(' '));
+            const bool edge = rest == "stop_agent enter" || rest == "stop_agent exit" ||
+                              rest == "ServiceWorkerThread exit";
+            if (edge || std::find(whole.begin(), whole.end(), tag) != whole.end()) {
+                found.push_back(entry);
+            }
+        }
+        return found;
+    }
+
+    void set_state(std::uint32_t state) {
+        const platform::exclusive_lock held(service::status_lock);
+        service::service_status.current_state = state;
+    }
+};
+
+struct stop_case {
+    const char* name;
+    std::uint32_t control;
+};
+
+class stop_request : public service_lifecycle, public ::testing::WithParamInterface<stop_case> {};
+
+TEST_P(stop_request, stops_the_group_reports_the_stop_and_ends_in_order) {
+    machine().send_control(5000, GetParam().control);
+    EXPECT_EQ(run_as_service(), 0);
+
+    EXPECT_EQ(reports(), (lines{start_pending, running, stop_pending, stopped}));
+    const lines start{d("wmain", "enter"), d("run_service", "enter"),
+                      d("run_service", "starting service ...")};
+    const lines stop{d("ServiceCtrlHandler", "enter"), d("stop_agent", "enter"),
+                     d("stop_agent", "exit"),          d("ServiceCtrlHandler", "send stop signal."),
+                     d("ServiceCtrlHandler", "exit"),  d("ServiceWorkerThread", "exit")};
+    const lines end{d("run_service", "exit"), d("wmain", "exit")};
+    EXPECT_EQ(shell_entries(), start + service_main_start + stop + service_main_end + end);
+    EXPECT_TRUE(agents().empty());
+    EXPECT_TRUE(plugins().empty());
+    EXPECT_EQ(machine().stale_handle_uses(), 0);
+    EXPECT_EQ(machine().open_handles(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(controls, stop_request,
+                         ::testing::Values(stop_case{"stop", platform::service_control_stop},
+                                           stop_case{"shutdown",
+                                                     platform::service_control_shutdown}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(service_lifecycle, a_worker_that_ends_by_itself_takes_the_service_straight_to_stopped) {
+    machine().fail(sim::operation::create_process, platform::error_file_not_found);
+    EXPECT_EQ(run_as_service(), 0);
+    EXPECT_EQ(reports(), (lines{start_pending, running, stopped}));
+    EXPECT_EQ(shell_entries().back(), d("wmain", "exit"));
+    EXPECT_EQ(test::lines_starting(shell_entries(), d("ServiceCtrlHandler", "")), lines{});
+}
+
+TEST_F(service_lifecycle, started_from_a_console_it_cleans_up_and_reports_the_failed_connection) {
+    const auto leftover = machine().start_process(test::agent_image);
+    logging::get_logger();
+    EXPECT_EQ(service::run_service(), 1063u);
+    EXPECT_FALSE(machine().is_running(leftover));
+    const lines entries = entries_of("run_service");
+    EXPECT_EQ(entries,
+              (lines{d("run_service", "enter"), d("run_service", "starting service ..."),
+                     e("run_service", "StartServiceCtrlDispatcher returned an error."),
+                     e("run_service",
+                       "The service process could not connect to the service controller.\r\n")}));
+}
+
+struct not_running_case {
+    std::uint32_t state, control;
+};
+
+class control_when_not_running : public service_lifecycle,
+                                 public ::testing::WithParamInterface<not_running_case> {};
+
+TEST_P(control_when_not_running, is_only_logged) {
+    set_state(GetParam().state);
+    logging::get_logger();
+    service::ServiceCtrlHandler(GetParam().control);
+    EXPECT_EQ(log_entries(), (lines{d("ServiceCtrlHandler", "enter"),
+                                    d("ServiceCtrlHandler", "service is not running."),
+                                    d("ServiceCtrlHandler", "exit")}));
+    EXPECT_TRUE(reports().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(states, control_when_not_running,
+                         ::testing::Values(not_running_case{platform::service_start_pending, 1},
+                                           not_running_case{platform::service_stop_pending, 1},
+                                           not_running_case{platform::service_stopped, 1},
+                                           not_running_case{platform::service_stopped, 5}));
+
+struct other_control_case {
+    std::uint32_t control;
+    lines middle;
+};
+
+class other_control : public service_lifecycle,
+                      public ::testing::WithParamInterface<other_control_case> {};
+
+TEST_P(other_control, changes_nothing) {
+    set_state(platform::service_running);
+    logging::get_logger();
+    service::ServiceCtrlHandler(GetParam().control);
+    EXPECT_EQ(log_entries(), lines{d("ServiceCtrlHandler", "enter")} + GetParam().middle +
+                                 lines{d("ServiceCtrlHandler", "exit")});
+    EXPECT_TRUE(reports().empty());
+    EXPECT_EQ(service::current_state(), platform::service_running);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    controls, other_control,
+    ::testing::Values(other_control_case{platform::service_control_pause,
+                                         {d("ServiceCtrlHandler", "received command to pause.")}},
+                      other_control_case{
+                          platform::service_control_continue,
+                          {d("ServiceCtrlHandler", "received command to continue.")}},
+                      other_control_case{platform::service_control_interrogate, {}},
+                      other_control_case{200, {}}));
+
+// A failed report is logged, and the service goes on as after a successful one.
+struct failed_report_case {
+    const char* name;
+    const wchar_t* failing_state;
+    lines reports;
+    lines failure_after;  // the line the two failure lines follow
+    std::string tag;
+};
+
+class failed_report : public service_lifecycle,
+                      public ::testing::WithParamInterface<failed_report_case> {};
+
+TEST_P(failed_report, is_logged_and_the_service_goes_on) {
+    const auto& c = GetParam();
+    machine().fail(sim::operation::set_service_status, 6, c.failing_state);
+    machine().send_control(5000, platform::service_control_stop);
+    EXPECT_EQ(run_as_service(), 0);
+    EXPECT_EQ(reports(), c.reports);
+    const lines entries = log_entries();
+    const auto after = std::find(entries.begin(), entries.end(), c.failure_after.front());
+    ASSERT_NE(after, entries.end());
+    ASSERT_LT(after + 2, entries.end());
+    EXPECT_EQ((lines{after[1], after[2]}), (lines{e(c.tag, "SetServiceStatus returned an error"),
+                                                  e(c.tag, "The handle is invalid.\r\n")}));
+    EXPECT_EQ(shell_entries().back(), d("wmain", "exit"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    reports, failed_report,
+    ::testing::Values(failed_report_case{"start_pending",
+                                         L"2",
+                                         {running, stop_pending, stopped},
+                                         {d("ServiceMain", "set status to pending.")},
+                                         "ServiceMain"},
+                      failed_report_case{"running",
+                                         L"4",
+                                         {start_pending, stop_pending, stopped},
+                                         {d("ServiceMain", "set status to running.")},
+                                         "ServiceMain"},
+                      failed_report_case{"stop_pending",
+                                         L"3",
+                                         {start_pending, running, stopped},
+                                         {d("stop_agent", "exit")},
+                                         "ServiceCtrlHandler"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(service_lifecycle, a_worker_thread_that_cannot_be_made_leaves_the_service_stopped) {
+    machine().fail(sim::operation::create_thread, 8);
+    EXPECT_EQ(run_as_service(), 0);
+    EXPECT_EQ(reports(), (lines{start_pending, running, report(1, 0, 8, 1)}));
+    const lines main_lines = entries_of("ServiceMain");
+    EXPECT_EQ(lines(main_lines.end() - 4, main_lines.end()),
+              (lines{d("ServiceMain", "creating worker thread ..."),
+                     e("ServiceMain", "CreateThread returned an error"),
+                     e("ServiceMain",
+                       "Not enough memory resources are available to process this command.\r\n"),
+                     d("ServiceMain", "set status to stopped.")}));
+    EXPECT_EQ(shell_entries().back(), d("wmain", "exit"));
+}
+
+// The paths after which the dispatcher would never learn that the service stopped are
+// run by calling the service main function as the dispatcher would.
+struct direct_case {
+    const char* name;
+    sim::operation failing;
+    lines reports;
+    lines last_lines;
+};
+
+class service_main_alone : public service_lifecycle,
+                           public ::testing::WithParamInterface<direct_case> {};
+
+TEST_P(service_main_alone, reports_and_logs_its_failure) {
+    const auto& c = GetParam();
+    machine().start_as_service(L"quillmark_snaptel");
+    // The worker ends by itself at once: the agent cannot be launched.
+    machine().fail(sim::operation::create_process, platform::error_file_not_found);
+    machine().fail(c.failing, 5, c.failing == sim::operation::set_service_status ? L"1" : L"");
+    logging::get_logger();
+    service::ServiceMain(0, nullptr);
+    EXPECT_EQ(reports(), c.reports);
+    const lines main_lines = entries_of("ServiceMain");
+    ASSERT_GE(main_lines.size(), c.last_lines.size());
+    EXPECT_EQ(lines(main_lines.end() - static_cast<std::ptrdiff_t>(c.last_lines.size()),
+                    main_lines.end()),
+              c.last_lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    failures, service_main_alone,
+    ::testing::Values(
+        direct_case{"handler_registration",
+                    sim::operation::register_service_ctrl_handler,
+                    {},
+                    {d("ServiceMain", "enter"),
+                     e("ServiceMain", "RegisterServiceCtrlHandler returned an error."),
+                     e("ServiceMain", "Access is denied.\r\n")}},
+        direct_case{"stop_event",
+                    sim::operation::create_event,
+                    {start_pending, report(1, 0, 5, 1)},
+                    {d("ServiceMain", "create event used for stopping service."),
+                     d("ServiceMain", "set status to stopped.")}},
+        direct_case{
+            "final_report",
+            sim::operation::set_service_status,
+            {start_pending, running},
+            {d("ServiceMain", "worker thread has stopped."), d("ServiceMain", "status to stopped."),
+             e("ServiceMain", "ServiceStatus returned an error"),
+             e("ServiceMain", "Access is denied.\r\n"), d("ServiceMain", "exit")}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

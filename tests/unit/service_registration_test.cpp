@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "logging/process_log.h"
+#include "service/service_operations.h"
+#include "support/sim_test.h"
+
+namespace {
+
+using lines = std::vector<std::string>;
+
+std::string d(const std::string& tag, const std::string& text) {
+    return ":<D>:  " + tag + " " + text;
+}
+std::string i(const std::string& tag, const std::string& text) {
+    return ":<I>:  " + tag + " " + text;
+}
+std::string e(const std::string& tag, const std::string& text) {
+    return ":<ERROR>:  " + tag + " " + text;
+}
+
+const std::string in = "install_service";
+const std::string un = "uninstall_service";
+
+sim::service_entry registered(std::uint32_t state) {
+    sim::service_entry service;
+    service.name = L"quillmark_snaptel";
+    service.state = state;
+    return service;
+}
+
+struct registration_case {
+    const char* name;
+    bool install;
+    std::function<void(sim::machine&)> arrange;
+    std::uint32_t result;
+    lines expected;
+    std::size_t services_after;
+};
+
+class registration : public test::sim_test,
+                     public ::testing::WithParamInterface<registration_case> {};
+
+TEST_P(registration, logs_each_step_and_closes_every_handle) {
+    const auto& c = GetParam();
+    use_log_level(0);
+    logging::get_logger();
+    c.arrange(machine());
+    EXPECT_EQ(c.install ? service::install_service() : service::uninstall_service(), c.result);
+    EXPECT_EQ(log_entries(), c.expected);
+    EXPECT_EQ(machine().services().size(), c.services_after);
+    EXPECT_EQ(machine().open_handles(), 0u);
+}
+
+lines operator+(lines first, const lines& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+const lines installed{d(in, "enter"), i(in, "installing service ..."),
+                      i(in, "service installed succesfully."), d(in, "exit")};
+const lines left_alone{d(un, "enter"), i(un, "uninstalling service ..."),
+                       i(un, "service uninstalled succesfully."), d(un, "exit")};
+
+INSTANTIATE_TEST_SUITE_P(cases, registration,
+                         ::
+                             testing::Values(registration_case{"install", true,
+                                                               [](sim::machine&) {}, 0, installed,
+                                                               1},
+                                             registration_case{
+                                                 "install_twice", true,
+                                                 [](sim::machine&) { service::install_service(); },
+                                                 1073,
+                                                 installed +
+                                                     lines{
+                                                         d(in, "enter"),
+                                                         i(in, "installing service ..."),
+                                                         e(in, "CreateService returned an error."),
+                                                         e(in,
+                                                           "The specified service already "
+                                                           "exists.\r\n")},
+                                                 1},
+                                             registration_case{
+                                                 "install_without_the_right_to_create",
+                                                 true,
+                                                 [](sim::machine& m) {
+                                                     m.fail(sim::operation::open_sc_manager, 5);
+                                                 },
+                                                 5,
+                                                 {d(in, "enter"), i(in, "installing service ..."),
+                                                  e(in, "OpenSCManager returned an error."),
+                                                  e(in, "Access is denied.\r\n")},
+                                                 0},
+                                             registration_case{
+                                                 "install_without_the_executable_path",
+                                                 true,
+                                                 [](sim::machine& m) {
+                                                     m.fail(sim::operation::get_module_file_name,
+                                                            5);
+                                                 },
+                                                 5,
+                                                 {d(in, "enter"), i(in, "installing service ..."),
+                                                  e(in, "GetModuleFileName returned an error."),
+                                                  e(in, "Access is denied.\r\n")},
+                                                 0},
+                                             registration_case{
+                                                 "install_interrupted_by_an_exception",
+                                                 true,
+                                                 [](sim::machine& m) {
+                                                     m.fail_with_exception(
+                                                         sim::operation::create_service);
+                                                 },
+                                                 575,
+                                                 {d(in, "enter"), i(in, "installing service ..."),
+                                                  e(in,
+                                                    "Caught standard exception:  std::bad_alloc")},
+                                                 0},
+                                             registration_case{
+                                                 "uninstall_stopped",
+                                                 false,
+                                                 [](sim::machine& m) {
+                                                     m.add_service(registered(1));
+                                                 },
+                                                 0,
+                                                 {d(un, "enter"), i(un, "uninstalling service ..."),
+                                                  d(un,
+                                                    "service registry entries deleted "
+                                                    "succesfully."),
+                                                  d(un, "exit")},
+                                                 0},
+                                             registration_case{"uninstall_running", false,
+                                                               [](sim::machine& m) {
+                                                                   m.add_service(registered(4));
+                                                               },
+                                                               0, left_alone, 1},
+                                             registration_case{"uninstall_stop_pending", false,
+                                                               [](sim::machine& m) {
+                                                                   m.add_service(registered(3));
+                                                               },
+                                                               0, left_alone, 1},
+                                             registration_case{"uninstall_unregistered", false,
+                                                               [](sim::machine&) {}, 0, left_alone,
+                                                               0},
+                                             registration_case{
+                                                 "uninstall_when_the_status_cannot_be_read", false,
+                                                 [](sim::machine& m) {
+                                                     m.add_service(registered(1));
+                                                     m.fail(sim::operation::query_service_status,
+                                                            5);
+                                                 },
+                                                 0, left_alone, 1},
+                                             registration_case{"uninstall_refused",
+                                                               false,
+                                                               [](sim::machine& m) {
+                                                                   m.add_service(registered(1));
+                                                                   m.fail(sim::operation::
+                                                                              delete_service,
+                                                                          5);
+                                                               },
+                                                               5,
+                                                               {d(un, "enter"),
+                                                                i(un, "uninstalling service ..."),
+                                                                e(un,
+                                                                  "DeleteService returned an "
+                                                                  "error."),
+                                                                e(un, "Access is denied.\r\n")},
+                                                               1},
+                                             registration_case{
+                                                 "uninstall_without_the_manager",
+                                                 false,
+                                                 [](sim::machine& m) {
+                                                     m.add_service(registered(1));
+                                                     m.fail(sim::operation::open_sc_manager, 5);
+                                                 },
+                                                 5,
+                                                 {d(un, "enter"), i(un, "uninstalling service ..."),
+                                                  e(un, "OpenSCManager returned an error."),
+                                                  e(un, "Access is denied.\r\n")},
+                                                 1},
+                                             registration_case{
+                                                 "uninstall_interrupted_by_an_exception",
+                                                 false,
+                                                 [](sim::machine& m) {
+                                                     m.add_service(registered(1));
+                                                     m.fail_with_exception(
+                                                         sim::operation::delete_service);
+                                                 },
+                                                 575,
+                                                 {d(un, "enter"), i(un, "uninstalling service ..."),
+                                                  e(un,
+                                                    "Caught standard exception:  std::bad_alloc")},
+                                                 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(registration_parameters, the_service_runs_the_quoted_executable_automatically_as_system) {
+    auto& m = sim::machine::instance();
+    m.reset();
+    logging::reset_process_log();
+    m.set_module_path(L"C:\\Program Files\\Quillmark\\quillmark_snaptel.exe");
+    m.create_directory(L"C:\\Windows\\system32");
+    EXPECT_EQ(service::install_service(), 0u);
+    const auto services = m.services();
+    ASSERT_EQ(services.size(), 1u);
+    EXPECT_EQ(services[0].name, L"quillmark_snaptel");
+    EXPECT_EQ(services[0].display_name, L"quillmark_snaptel");
+    EXPECT_EQ(services[0].service_type, platform::service_win32_own_process);
+    EXPECT_EQ(services[0].start_type, platform::service_auto_start);
+    EXPECT_EQ(services[0].error_control, platform::service_error_ignore);
+    EXPECT_EQ(services[0].binary_path, L"\"C:\\Program Files\\Quillmark\\quillmark_snaptel.exe\"");
+    logging::reset_process_log();
+}
+
+}  // namespace

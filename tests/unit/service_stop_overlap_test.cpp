@@ -1,0 +1,95 @@
+// A stop request while the worker restarts the group and then ends by itself, because
+// the relaunch fails: the control handler's stop sequence, ServiceMain's final report
+// and the closing of the stop event meet. The request arrives at many moments of the
+// restart, and each seed orders the threads that can run at the same moment differently.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "service/service_status.h"
+#include "support/supervision_test.h"
+
+extern "C" int wmain(int argc, wchar_t* argv[]);
+
+namespace {
+
+constexpr int seeds = 1000;
+// The failing health cycle begins at 61020 ms; the worker's stop takes until 63120 ms,
+// when its relaunch fails.
+constexpr std::uint64_t first_request_ms = 60000;
+constexpr std::uint64_t last_request_ms = 63400;
+
+class service_stop_overlap : public test::supervision_test {
+  protected:
+    void TearDown() override {
+        service::forget_service_status();
+        test::supervision_test::TearDown();
+    }
+
+    void run(std::uint64_t seed) {
+        service::forget_service_status();
+        machine().set_seed(seed);
+        use_configuration(0);
+        machine().start_as_service(L"quillmark_snaptel");
+        machine().at(30000, [this] {
+            const auto collector = machine().running(test::collector_image);
+            if (!collector.empty()) machine().end_process(collector.front(), 1);
+        });
+        machine().at(61000, [this] {
+            machine().fail(sim::operation::create_process, platform::error_file_not_found);
+        });
+        machine().send_control(
+            first_request_ms + seed * (last_request_ms - first_request_ms) / seeds,
+            platform::service_control_stop);
+
+        wchar_t program[] = L"quillmark_snaptel.exe";
+        wchar_t* argv[] = {program, nullptr};
+        EXPECT_EQ(wmain(1, argv), 0);
+        machine().run_until(machine().elapsed_ms() + 1);
+
+        std::vector<std::uint32_t> states;
+        for (const auto& made : machine().status_reports()) {
+            states.push_back(made.status.current_state);
+        }
+        // Start pending, running, perhaps stop pending, and stopped last of all.
+        const std::vector<std::uint32_t> stopped_on_request{2, 4, 3, 1};
+        const std::vector<std::uint32_t> stopped_by_itself{2, 4, 1};
+        const bool with_stop_pending = states == stopped_on_request;
+        EXPECT_TRUE(with_stop_pending || states == stopped_by_itself)
+            << testing::PrintToString(states);
+        (with_stop_pending ? stopped_by_request : ended_by_itself)++;
+        EXPECT_EQ(machine().status_reports().back().status.check_point, 3u);
+        EXPECT_EQ(machine().stale_handle_uses(), 0);
+        EXPECT_TRUE(agents().empty());
+        EXPECT_TRUE(plugins().empty());
+
+        // The process ends only after the service main function has written its last line.
+        const auto entries = log_entries();
+        const auto at = [&](const std::string& entry) {
+            return std::find(entries.begin(), entries.end(), entry) - entries.begin();
+        };
+        EXPECT_LT(at(":<D>:  ServiceMain exit"), at(":<D>:  run_service exit"));
+        EXPECT_EQ(entries.back(), ":<D>:  wmain exit");
+    }
+
+    void start_over() {
+        TearDown();
+        SetUp();
+    }
+
+    int stopped_by_request = 0;
+    int ended_by_itself = 0;
+};
+
+TEST_F(service_stop_overlap, reports_stopped_last_and_never_signals_a_closed_event) {
+    for (std::uint64_t seed = 0; seed < seeds && !HasFailure(); ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        if (seed != 0) start_over();
+        run(seed);
+    }
+    // Both endings occur among the seeds.
+    EXPECT_GT(stopped_by_request, 0);
+    EXPECT_GT(ended_by_itself, 0);
+}
+
+}  // namespace

@@ -1,0 +1,530 @@
+#!/bin/bash
+# Runs the service executable under Wine's own Service Control Manager, installed as on
+# a real machine: in a folder under "C:\Program Files" whose name has a blank, beside
+# the stand-ins for the agent and its plugins, with a settings file naming a log outside
+# that folder and an agent configuration file whose path has a blank too. It installs,
+# installs again, starts, uninstalls while running, ends a plugin from outside and waits
+# for the next health cycle to restart the group (about a minute), stops and uninstalls.
+#
+# Every start of the executable empties the log it opens, and a service started by
+# "sc start" reads its settings only once. So before each command the settings file is
+# rewritten to name a log of that command's own: the commands run while the service
+# runs leave the service's log alone, and the service's whole log is checked at the end.
+#
+# Whatever happens, the service is stopped and removed at the end: Wine starts an
+# automatic service again in every later session of the prefix.
+#
+# usage: service_test.sh <path of quillmark_snaptel.exe> <directory of the stand-ins>
+set -u
+
+if [ "$#" -ne 2 ] || [ ! -f "$1" ] || [ ! -d "$2" ]; then
+    echo "usage: $0 <path of quillmark_snaptel.exe> <directory of the stand-ins>" >&2
+    exit 2
+fi
+exe_source=$1
+standins=$2
+script_dir=$(cd -- "$(dirname -- "$0")" && pwd)
+wine_run=$script_dir/wine-run.sh
+
+. "$script_dir/wine-env.sh"
+drive_c=$WINEPREFIX/drive_c
+service=quillmark_snaptel
+registry_key='HKLM\System\CurrentControlSet\Services\quillmark_snaptel'
+install_dir="$drive_c/Program Files/Quillmark Service Test"
+install_windows='C:\Program Files\Quillmark Service Test'
+exe_windows="$install_windows\\quillmark_snaptel.exe"
+logs_dir="$drive_c/Quillmark Service Logs"
+logs_windows='C:\Quillmark Service Logs'
+config_dir="$drive_c/Quillmark Service Config"
+config_windows='C:\Quillmark Service Config\snap config.yaml'
+launches=$install_dir/snapteld-launches.txt
+agent=snapteld.exe
+collector=snap-plugin-collector-qmsystem.exe
+publisher=snap-plugin-publisher-quillmark.exe
+
+scratch=$(mktemp -d /tmp/quillmark-service.XXXXXX) || exit 1
+transcript=$scratch/transcript.txt
+: >"$transcript"
+
+failures=0
+completed=0
+fail() {
+    echo "  FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# --- Running Wine commands -------------------------------------------------------------
+
+# Runs a Wine command with a time limit of $1 seconds. Its output goes to the transcript,
+# which is shown when a check fails. Sets cmd_rc and cmd_out (standard output without CR).
+run_wine() {
+    local limit=$1
+    shift
+    timeout "$limit" "$wine_run" "$@" >"$scratch/out" 2>"$scratch/err"
+    cmd_rc=$?
+    cmd_out=$(tr -d '\r' <"$scratch/out")
+    {
+        printf '$ wine'
+        printf ' %q' "$@"
+        printf '   (exit code %s)\n' "$cmd_rc"
+        sed 's/^/    /' <<<"$cmd_out"
+    } >>"$transcript"
+    if [ "$cmd_rc" -eq 124 ]; then
+        fail "'wine $*' did not end within $limit s"
+    fi
+}
+
+# The log of the next command: the settings file beside the executable names it.
+# Sets log (its Unix path).
+use_log() {
+    log=$logs_dir/$1.log
+    printf '%s\r\n' '[SERVICE]' 'LogLevel=0' "LogFile=$logs_windows\\$1.log" \
+        '[AGENT]' "ConfigFile=$config_windows" >"$install_dir/quillmark_snaptel.ini"
+}
+
+# Runs the installed executable with the command word $2, logging to the log named $1;
+# it must end with exit code 0.
+run_executable() {
+    use_log "$1"
+    run_wine 120 "$exe_windows" "$2"
+    if [ "$cmd_rc" -ne 0 ] && [ "$cmd_rc" -ne 124 ]; then
+        fail "'quillmark_snaptel.exe $2' exited with $cmd_rc, expected 0"
+    fi
+}
+
+registered() {
+    timeout 60 "$wine_run" reg query "$registry_key" >/dev/null 2>&1
+}
+
+# Polls "sc query" until the service reports state $1 ($2 is its name), at most $3 s.
+wait_for_state() {
+    local number=$1 name=$2 limit=$3 start=$SECONDS
+    while [ $((SECONDS - start)) -lt "$limit" ]; do
+        run_wine 30 sc query "$service"
+        if grep -Eq "STATE +: $number +$name" <<<"$cmd_out"; then
+            return 0
+        fi
+        sleep 1
+    done
+    return 1
+}
+
+# --- Processes, seen from the Linux side -------------------------------------------------
+
+# Wine gives each process its Windows command line, so a program of the installed
+# folder is found by its path; programs of other tests are never matched. Read from
+# /proc, which needs no package of its own.
+# Prints "<Linux pid> <command line>" for each process whose command line holds $1.
+processes_with() {
+    local entry pid command_line
+    for entry in /proc/[0-9]*/cmdline; do
+        command_line=$(tr '\0' ' ' <"$entry" 2>/dev/null) || continue
+        if [[ $command_line == *"$1"* ]]; then
+            pid=${entry#/proc/}
+            printf '%s %s\n' "${pid%/cmdline}" "${command_line% }"
+        fi
+    done
+}
+
+# How the installed folder appears in a command line, ahead of the program's name.
+folder_mark="Quillmark Service Test\\"
+
+# The Linux ids of the installed program named $1, in one line.
+installed_pids() {
+    processes_with "$folder_mark$1" | cut -d' ' -f1 | sort -n | tr '\n' ' '
+}
+
+# True when exactly one agent and one of each plugin of the installed folder run.
+group_running() {
+    local name pids
+    for name in "$agent" "$collector" "$publisher"; do
+        pids=$(installed_pids "$name")
+        [ "$(wc -w <<<"$pids")" -eq 1 ] || return 1
+    done
+}
+
+launch_count() {
+    if [ -f "$launches" ]; then wc -l <"$launches"; else echo 0; fi
+}
+
+show_processes() {
+    echo "  --- processes of the installed folder:"
+    processes_with "$folder_mark" | sed 's/^/    /'
+}
+
+# --- Log checks ----------------------------------------------------------------------------
+
+stamp='\[[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\]'
+
+# Reads the log into log_lines, each without its time stamp; a line without one fails.
+# The system's text for an error keeps its own closing line break, which leaves a CR at
+# the end of that line and an empty line after it: both are left out here.
+read_log() {
+    log_lines=()
+    if [ ! -f "$log" ]; then
+        fail "no log at $log"
+        return 1
+    fi
+    local line previous=''
+    while IFS= read -r line || [ -n "$line" ]; do
+        line=${line%$'\r'}
+        if [[ $line =~ ^$stamp(.*)$ ]]; then
+            log_lines+=("${BASH_REMATCH[1]}")
+        elif [ -z "$line" ] && [[ $previous == ':<ERROR>:'* ]]; then
+            continue
+        else
+            fail "log line without a time stamp: '$line'"
+            log_lines+=("$line")
+        fi
+        previous=${log_lines[-1]}
+    done <"$log"
+}
+
+has_line() {
+    local wanted=$1 line
+    for line in "${log_lines[@]}"; do
+        [ "$line" = "$wanted" ] && return 0
+    done
+    return 1
+}
+
+expect_line() {
+    has_line "$1" || fail "the log lacks '$1'"
+}
+
+expect_no_line() {
+    has_line "$1" && fail "the log has '$1'"
+}
+
+# The given lines appear in the log in this order, other lines possibly between them.
+expect_in_order() {
+    local index=0 wanted
+    for wanted in "$@"; do
+        while [ "$index" -lt "${#log_lines[@]}" ] && [ "${log_lines[$index]}" != "$wanted" ]; do
+            index=$((index + 1))
+        done
+        if [ "$index" -ge "${#log_lines[@]}" ]; then
+            fail "the log lacks '$wanted' after the lines before it"
+            return 1
+        fi
+        index=$((index + 1))
+    done
+}
+
+expect_no_errors() {
+    local line
+    for line in "${log_lines[@]}"; do
+        if [[ $line == ':<ERROR>:'* ]]; then
+            fail "unexpected error line '$line'"
+        fi
+    done
+}
+
+show_log() {
+    echo "  --- $log:"
+    sed 's/^/    | /' "$log" 2>/dev/null
+}
+
+# --- Setting up and clearing away -------------------------------------------------------------
+
+# Stops and removes the service if it is registered, ends whatever of the installed
+# folder still runs, and removes the files. Used before the run and on every exit.
+clear_stage() {
+    if registered; then
+        timeout 60 "$wine_run" sc stop "$service" >/dev/null 2>&1
+        local start=$SECONDS
+        while [ $((SECONDS - start)) -lt 30 ]; do
+            timeout 30 "$wine_run" sc query "$service" 2>/dev/null | grep -Eq 'STATE +: 1 ' && break
+            sleep 1
+        done
+        timeout 60 "$wine_run" sc delete "$service" >/dev/null 2>&1
+    fi
+    # The manager cannot stop a service whose process hangs; ending it by its Unix id
+    # ends only programs of this test's folder.
+    local pids
+    pids=$(processes_with "$folder_mark" | cut -d' ' -f1)
+    if [ -n "$pids" ]; then
+        # shellcheck disable=SC2086
+        kill -KILL $pids 2>/dev/null
+        sleep 1
+    fi
+    # The manager keeps a service marked for deletion while its process has not
+    # reported stopping; the registry key is what a later session would start it from.
+    if registered; then
+        timeout 60 "$wine_run" reg delete "$registry_key" /f >/dev/null 2>&1
+    fi
+    rm -rf "$install_dir" "$logs_dir" "$config_dir"
+}
+
+finish() {
+    if [ "$failures" -ne 0 ] || [ "$completed" -ne 1 ]; then
+        echo "  --- Wine commands and their output:"
+        sed 's/^/    /' "$transcript"
+        local file
+        for file in "$logs_dir"/*.log; do
+            [ -f "$file" ] || continue
+            echo "  --- $file:"
+            sed 's/^/    | /' "$file"
+        done
+        echo "  --- launches recorded beside the agent:"
+        sed 's/^/    /' "$launches" 2>/dev/null
+    fi
+    clear_stage
+    local status=0
+    if registered; then
+        echo "  FAIL: the service is still registered after clearing away"
+        status=1
+    fi
+    rm -rf "$scratch"
+    if [ "$completed" -ne 1 ]; then
+        echo "the run ended before its last scenario ($failures check(s) failed until then)"
+        status=1
+    elif [ "$failures" -ne 0 ]; then
+        echo "$failures check(s) failed"
+        status=1
+    fi
+    exit "$status"
+}
+trap finish EXIT
+# A time-out or an interrupt must still clear away.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+clear_stage
+mkdir -p "$install_dir" "$logs_dir" "$config_dir" || exit 1
+cp "$exe_source" "$install_dir/quillmark_snaptel.exe" || exit 1
+for name in "$agent" "$collector" "$publisher"; do
+    cp "$standins/$name" "$install_dir/$name" || exit 1
+done
+printf 'plugins: []\r\n' >"$config_dir/snap config.yaml"
+
+# --- Scenarios -------------------------------------------------------------------------------
+
+echo "Scenario install: the executable registers itself as an automatic own-process service"
+before=$failures
+run_executable install install
+read_log
+expect_in_order ':<D>:  wmain enter' ':<D>:  install_service enter' \
+    ':<I>:  install_service installing service ...' \
+    ':<I>:  install_service service installed succesfully.' ':<D>:  install_service exit' \
+    ':<D>:  wmain exit'
+expect_no_errors
+run_wine 60 reg query "$registry_key"
+if [ "$cmd_rc" -ne 0 ]; then
+    fail "the service's registry key is missing"
+else
+    registration=$cmd_out
+    expect_value() {
+        local name=$1 type=$2 value=$3
+        if ! grep -qxF "    $name    $type    $value" <<<"$registration"; then
+            fail "registration: expected $name $type $value, found: $(grep -E "^ +$name " <<<"$registration")"
+        fi
+    }
+    expect_value DisplayName REG_SZ "$service"
+    expect_value Start REG_DWORD 0x2
+    expect_value Type REG_DWORD 0x10
+    expect_value ErrorControl REG_DWORD 0x0
+    expect_value ObjectName REG_SZ LocalSystem
+    # Quoted and alone: the manager must never split the path at its blanks.
+    image_path=$(grep -E '^ +ImagePath ' <<<"$registration" | sed -E 's/^ +ImagePath +REG_[A-Z_]+ +//')
+    if [ "$image_path" != "\"$exe_windows\"" ]; then
+        fail "ImagePath is '$image_path', expected '\"$exe_windows\"'"
+    fi
+fi
+[ "$failures" -ne "$before" ] && show_log
+
+echo "Scenario install twice: the second registration fails, is logged, and the exit code stays 0"
+before=$failures
+run_executable install-again install
+read_log
+expect_in_order ':<D>:  wmain enter' ':<D>:  install_service enter' \
+    ':<ERROR>:  install_service CreateService returned an error.' ':<D>:  wmain exit'
+expect_no_line ':<D>:  install_service exit'
+expect_no_line ':<I>:  install_service service installed succesfully.'
+# The system's own words follow, whatever they are on this system.
+for i in "${!log_lines[@]}"; do
+    if [ "${log_lines[$i]}" = ':<ERROR>:  install_service CreateService returned an error.' ]; then
+        next=${log_lines[$((i + 1))]:-}
+        if ! [[ $next =~ ^:\<ERROR\>:\ \ install_service\ .*[^[:space:]] ]]; then
+            fail "the line after the CreateService error is '$next', expected the system's text"
+        fi
+    fi
+done
+if ! registered; then
+    fail "the registration is gone after the second install"
+fi
+[ "$failures" -ne "$before" ] && show_log
+
+echo "Scenario start: the manager starts the service, which launches the agent and both plugins"
+before=$failures
+use_log service
+service_log=$log
+run_wine 60 sc start "$service"
+if [ "$cmd_rc" -ne 0 ]; then
+    fail "'sc start' exited with $cmd_rc"
+fi
+if ! wait_for_state 4 RUNNING 30; then
+    fail "the service did not reach RUNNING within 30 s"
+fi
+start_time=$SECONDS
+while [ $((SECONDS - start_time)) -lt 30 ] && ! group_running; do
+    sleep 1
+done
+if ! group_running; then
+    fail "the agent and both plugins are not running, one of each, 30 s after the start"
+    show_processes
+fi
+first_agent=$(installed_pids "$agent")
+first_collector=$(installed_pids "$collector")
+first_publisher=$(installed_pids "$publisher")
+if [ "$(launch_count)" -ne 1 ]; then
+    fail "the agent was launched $(launch_count) times, expected once"
+elif [ "$(awk -F'\t' '{ print NF "|" $3 "|" $4 }' "$launches")" != "4|--config|$config_windows" ]; then
+    fail "the agent's arguments are not --config and the configuration file whole: $(cat "$launches")"
+fi
+[ "$failures" -ne "$before" ] && show_processes
+
+echo "Scenario uninstall while running: the service stays registered and keeps running"
+before=$failures
+# The service's settings were read when it started; the command's log is its own.
+run_executable uninstall-running uninstall
+read_log
+expect_in_order ':<D>:  wmain enter' ':<D>:  uninstall_service enter' \
+    ':<I>:  uninstall_service uninstalling service ...' \
+    ':<I>:  uninstall_service service uninstalled succesfully.' \
+    ':<D>:  uninstall_service exit' ':<D>:  wmain exit'
+expect_no_line ':<D>:  uninstall_service service registry entries deleted succesfully.'
+expect_no_errors
+[ "$failures" -ne "$before" ] && show_log
+if ! registered; then
+    fail "the registration is gone after an uninstall while running"
+fi
+run_wine 30 sc query "$service"
+if ! grep -Eq 'STATE +: 4 +RUNNING' <<<"$cmd_out"; then
+    fail "the service no longer reports RUNNING: $(grep STATE <<<"$cmd_out")"
+fi
+if [ "$(installed_pids "$agent")" != "$first_agent" ] ||
+    [ "$(installed_pids "$collector")" != "$first_collector" ] ||
+    [ "$(installed_pids "$publisher")" != "$first_publisher" ]; then
+    fail "the agent group changed during the uninstall"
+    show_processes
+fi
+
+echo "Scenario plugin ended from outside: the next health cycle restarts the group (up to 75 s)"
+before=$failures
+run_wine 30 taskkill /F /IM "$collector"
+if [ "$cmd_rc" -ne 0 ]; then
+    fail "taskkill of $collector exited with $cmd_rc"
+fi
+kill_time=$SECONDS
+restarted=0
+while [ $((SECONDS - kill_time)) -lt 75 ]; do
+    if [ "$(launch_count)" -ge 2 ] && group_running &&
+        [ "$(installed_pids "$agent")" != "$first_agent" ]; then
+        restarted=1
+        break
+    fi
+    sleep 1
+done
+if [ "$restarted" -eq 1 ]; then
+    echo "  restarted $((SECONDS - kill_time)) s after the plugin was ended"
+    if [ "$(installed_pids "$collector")" = "$first_collector" ] ||
+        [ "$(installed_pids "$publisher")" = "$first_publisher" ]; then
+        fail "the plugins were not restarted with the agent"
+    fi
+    if [ "$(launch_count)" -ne 2 ]; then
+        fail "the agent was launched $(launch_count) times in all, expected twice"
+    fi
+else
+    fail "the group was not restarted within 75 s of the plugin's end"
+    show_processes
+fi
+
+echo "Scenario stop: the service stops the group and reports STOPPED; its log ends with the stop"
+before=$failures
+run_wine 60 sc stop "$service"
+if [ "$cmd_rc" -ne 0 ]; then
+    fail "'sc stop' exited with $cmd_rc"
+fi
+if ! wait_for_state 1 STOPPED 30; then
+    fail "the service did not reach STOPPED within 30 s"
+fi
+# The process writes its last lines after reporting STOPPED.
+stop_time=$SECONDS
+while [ $((SECONDS - stop_time)) -lt 15 ] && [ -n "$(processes_with "$folder_mark")" ]; do
+    sleep 1
+done
+if [ -n "$(processes_with "$folder_mark")" ]; then
+    fail "programs of the installed folder still run 15 s after the stop"
+    show_processes
+fi
+log=$service_log
+read_log
+# The whole run is in the service's log: no command emptied it meanwhile.
+expect_in_order ':<D>:  wmain enter' ':<D>:  run_service enter' ':<D>:  ServiceMain enter' \
+    ':<ERROR>:  ServiceWorkerThread Detected that not all system plugins are running.' \
+    ':<D>:  ServiceWorkerThread restarting host agent.' ':<D>:  ServiceCtrlHandler enter'
+stop_tail=(
+    ':<D>:  ServiceCtrlHandler send stop signal.'
+    ':<D>:  ServiceCtrlHandler exit'
+    ':<D>:  ServiceWorkerThread exit'
+    ':<D>:  ServiceMain worker thread has stopped.'
+    ':<D>:  ServiceMain status to stopped.'
+    ':<D>:  ServiceMain exit'
+    ':<D>:  run_service exit'
+    ':<D>:  wmain exit'
+)
+# From the last ServiceCtrlHandler enter on: the stop_agent lines, whatever they hold
+# between their first and last, then exactly the stop's closing lines.
+handler_at=-1
+for i in "${!log_lines[@]}"; do
+    [ "${log_lines[$i]}" = ':<D>:  ServiceCtrlHandler enter' ] && handler_at=$i
+done
+if [ "$handler_at" -lt 0 ]; then
+    fail "the service's log has no ServiceCtrlHandler enter"
+elif [ "${log_lines[$((handler_at + 1))]:-}" != ':<D>:  stop_agent enter' ]; then
+    fail "ServiceCtrlHandler enter is followed by '${log_lines[$((handler_at + 1))]:-}', expected stop_agent enter"
+else
+    agent_exit_at=-1
+    for ((i = handler_at + 2; i < ${#log_lines[@]}; i++)); do
+        if [ "${log_lines[$i]}" = ':<D>:  stop_agent exit' ]; then
+            agent_exit_at=$i
+            break
+        fi
+    done
+    if [ "$agent_exit_at" -lt 0 ]; then
+        fail "no stop_agent exit after the last ServiceCtrlHandler enter"
+    else
+        actual_tail=("${log_lines[@]:$((agent_exit_at + 1))}")
+        if [ "${actual_tail[*]}" != "${stop_tail[*]}" ]; then
+            fail "the lines after stop_agent exit are not the stop's closing lines"
+            echo "    expected:"
+            printf '      %s\n' "${stop_tail[@]}"
+            echo "    found:"
+            printf '      %s\n' "${actual_tail[@]}"
+        fi
+    fi
+fi
+[ "$failures" -ne "$before" ] && show_log
+
+echo "Scenario uninstall when stopped: the registration is deleted"
+before=$failures
+run_executable uninstall-stopped uninstall
+read_log
+expect_in_order ':<D>:  wmain enter' ':<D>:  uninstall_service enter' \
+    ':<D>:  uninstall_service service registry entries deleted succesfully.' \
+    ':<D>:  uninstall_service exit' ':<D>:  wmain exit'
+expect_no_errors
+[ "$failures" -ne "$before" ] && show_log
+if registered; then
+    fail "the service's registry key is still there"
+fi
+run_wine 30 sc query "$service"
+if [ "$cmd_rc" -eq 0 ]; then
+    fail "'sc query' still finds the service"
+fi
+
+completed=1
+if [ "$failures" -eq 0 ]; then
+    echo "All checks passed"
+fi

@@ -26,8 +26,8 @@ std::atomic<service_main_function> stored_main{nullptr};
 std::atomic<service_handler_function> stored_handler{nullptr};
 
 void WINAPI service_main_entry(DWORD argument_count, LPWSTR* arguments) {
-    if (const service_main_function main = stored_main.load(); main != nullptr) {
-        main(argument_count, arguments);
+    if (const service_main_function run = stored_main.load(); run != nullptr) {
+        run(argument_count, arguments);
     }
 }
 

@@ -63,141 +63,113 @@ const lines installed{d(in, "enter"), i(in, "installing service ..."),
 const lines left_alone{d(un, "enter"), i(un, "uninstalling service ..."),
                        i(un, "service uninstalled succesfully."), d(un, "exit")};
 
-INSTANTIATE_TEST_SUITE_P(cases, registration,
-                         ::
-                             testing::Values(registration_case{"install", true,
-                                                               [](sim::machine&) {}, 0, installed,
-                                                               1},
-                                             registration_case{
-                                                 "install_twice", true,
-                                                 [](sim::machine&) { service::install_service(); },
-                                                 1073,
-                                                 installed +
-                                                     lines{
-                                                         d(in, "enter"),
-                                                         i(in, "installing service ..."),
-                                                         e(in, "CreateService returned an error."),
-                                                         e(in,
-                                                           "The specified service already "
-                                                           "exists.\r\n")},
-                                                 1},
-                                             registration_case{
-                                                 "install_without_the_right_to_create",
-                                                 true,
-                                                 [](sim::machine& m) {
-                                                     m.fail(sim::operation::open_sc_manager, 5);
-                                                 },
-                                                 5,
-                                                 {d(in, "enter"), i(in, "installing service ..."),
-                                                  e(in, "OpenSCManager returned an error."),
-                                                  e(in, "Access is denied.\r\n")},
-                                                 0},
-                                             registration_case{
-                                                 "install_without_the_executable_path",
-                                                 true,
-                                                 [](sim::machine& m) {
-                                                     m.fail(sim::operation::get_module_file_name,
-                                                            5);
-                                                 },
-                                                 5,
-                                                 {d(in, "enter"), i(in, "installing service ..."),
-                                                  e(in, "GetModuleFileName returned an error."),
-                                                  e(in, "Access is denied.\r\n")},
-                                                 0},
-                                             registration_case{
-                                                 "install_interrupted_by_an_exception",
-                                                 true,
-                                                 [](sim::machine& m) {
-                                                     m.fail_with_exception(
-                                                         sim::operation::create_service);
-                                                 },
-                                                 575,
-                                                 {d(in, "enter"), i(in, "installing service ..."),
-                                                  e(in,
-                                                    "Caught standard exception:  std::bad_alloc")},
-                                                 0},
-                                             registration_case{
-                                                 "uninstall_stopped",
-                                                 false,
-                                                 [](sim::machine& m) {
-                                                     m.add_service(registered(1));
-                                                 },
-                                                 0,
-                                                 {d(un, "enter"), i(un, "uninstalling service ..."),
-                                                  d(un,
-                                                    "service registry entries deleted "
-                                                    "succesfully."),
-                                                  d(un, "exit")},
-                                                 0},
-                                             registration_case{"uninstall_running", false,
-                                                               [](sim::machine& m) {
-                                                                   m.add_service(registered(4));
-                                                               },
-                                                               0, left_alone, 1},
-                                             registration_case{"uninstall_stop_pending", false,
-                                                               [](sim::machine& m) {
-                                                                   m.add_service(registered(3));
-                                                               },
-                                                               0, left_alone, 1},
-                                             registration_case{"uninstall_unregistered", false,
-                                                               [](sim::machine&) {}, 0, left_alone,
-                                                               0},
-                                             registration_case{
-                                                 "uninstall_when_the_status_cannot_be_read", false,
-                                                 [](sim::machine& m) {
-                                                     m.add_service(registered(1));
-                                                     m.fail(sim::operation::query_service_status,
-                                                            5);
-                                                 },
-                                                 0, left_alone, 1},
-                                             registration_case{"uninstall_refused",
-                                                               false,
-                                                               [](sim::machine& m) {
-                                                                   m.add_service(registered(1));
-                                                                   m.fail(sim::operation::
-                                                                              delete_service,
-                                                                          5);
-                                                               },
-                                                               5,
-                                                               {d(un, "enter"),
-                                                                i(un, "uninstalling service ..."),
-                                                                e(un,
-                                                                  "DeleteService returned an "
-                                                                  "error."),
-                                                                e(un, "Access is denied.\r\n")},
-                                                               1},
-                                             registration_case{
-                                                 "uninstall_without_the_manager",
-                                                 false,
-                                                 [](sim::machine& m) {
-                                                     m.add_service(registered(1));
-                                                     m.fail(sim::operation::open_sc_manager, 5);
-                                                 },
-                                                 5,
-                                                 {d(un, "enter"), i(un, "uninstalling service ..."),
-                                                  e(un, "OpenSCManager returned an error."),
-                                                  e(un, "Access is denied.\r\n")},
-                                                 1},
-                                             registration_case{
-                                                 "uninstall_interrupted_by_an_exception",
-                                                 false,
-                                                 [](sim::machine& m) {
-                                                     m.add_service(registered(1));
-                                                     m.fail_with_exception(
-                                                         sim::operation::delete_service);
-                                                 },
-                                                 575,
-                                                 {d(un, "enter"), i(un, "uninstalling service ..."),
-                                                  e(un,
-                                                    "Caught standard exception:  std::bad_alloc")},
-                                                 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    cases, registration,
+    ::testing::Values(registration_case{"install", true, [](sim::machine&) {}, 0, installed, 1},
+                      registration_case{
+                          "install_twice", true, [](sim::machine&) { service::install_service(); },
+                          1073,
+                          installed + lines{d(in, "enter"), i(in, "installing service ..."),
+                                            e(in, "CreateService returned an error."),
+                                            e(in,
+                                              "The specified service already "
+                                              "exists.\r\n")},
+                          1},
+                      registration_case{
+                          "install_without_the_right_to_create",
+                          true,
+                          [](sim::machine& m) { m.fail(sim::operation::open_sc_manager, 5); },
+                          5,
+                          {d(in, "enter"), i(in, "installing service ..."),
+                           e(in, "OpenSCManager returned an error."),
+                           e(in, "Access is denied.\r\n")},
+                          0},
+                      registration_case{
+                          "install_without_the_executable_path",
+                          true,
+                          [](sim::machine& m) { m.fail(sim::operation::get_module_file_name, 5); },
+                          5,
+                          {d(in, "enter"), i(in, "installing service ..."),
+                           e(in, "GetModuleFileName returned an error."),
+                           e(in, "Access is denied.\r\n")},
+                          0},
+                      registration_case{"install_interrupted_by_an_exception",
+                                        true,
+                                        [](sim::machine& m) {
+                                            m.fail_with_exception(sim::operation::create_service);
+                                        },
+                                        575,
+                                        {d(in, "enter"), i(in, "installing service ..."),
+                                         e(in, "Caught standard exception:  std::bad_alloc")},
+                                        0},
+                      registration_case{"uninstall_stopped",
+                                        false,
+                                        [](sim::machine& m) { m.add_service(registered(1)); },
+                                        0,
+                                        {d(un, "enter"), i(un, "uninstalling service ..."),
+                                         d(un,
+                                           "service registry entries deleted "
+                                           "succesfully."),
+                                         d(un, "exit")},
+                                        0},
+                      registration_case{"uninstall_running", false,
+                                        [](sim::machine& m) { m.add_service(registered(4)); }, 0,
+                                        left_alone, 1},
+                      registration_case{"uninstall_stop_pending", false,
+                                        [](sim::machine& m) { m.add_service(registered(3)); }, 0,
+                                        left_alone, 1},
+                      registration_case{"uninstall_unregistered", false, [](sim::machine&) {}, 0,
+                                        left_alone, 0},
+                      registration_case{"uninstall_when_the_status_cannot_be_read", false,
+                                        [](sim::machine& m) {
+                                            m.add_service(registered(1));
+                                            m.fail(sim::operation::query_service_status, 5);
+                                        },
+                                        0, left_alone, 1},
+                      registration_case{"uninstall_refused",
+                                        false,
+                                        [](sim::machine& m) {
+                                            m.add_service(registered(1));
+                                            m.fail(sim::operation::delete_service, 5);
+                                        },
+                                        5,
+                                        {d(un, "enter"), i(un, "uninstalling service ..."),
+                                         e(un,
+                                           "DeleteService returned an "
+                                           "error."),
+                                         e(un, "Access is denied.\r\n")},
+                                        1},
+                      registration_case{"uninstall_without_the_manager",
+                                        false,
+                                        [](sim::machine& m) {
+                                            m.add_service(registered(1));
+                                            m.fail(sim::operation::open_sc_manager, 5);
+                                        },
+                                        5,
+                                        {d(un, "enter"), i(un, "uninstalling service ..."),
+                                         e(un, "OpenSCManager returned an error."),
+                                         e(un, "Access is denied.\r\n")},
+                                        1},
+                      registration_case{"uninstall_interrupted_by_an_exception",
+                                        false,
+                                        [](sim::machine& m) {
+                                            m.add_service(registered(1));
+                                            m.fail_with_exception(sim::operation::delete_service);
+                                        },
+                                        575,
+                                        {d(un, "enter"), i(un, "uninstalling service ..."),
+                                         e(un, "Caught standard exception:  std::bad_alloc")},
+                                        1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-TEST(registration_parameters, the_service_runs_the_quoted_executable_automatically_as_system) {
+class registration_parameters : public ::testing::TestWithParam<std::wstring> {};
+
+TEST_P(registration_parameters, the_service_runs_the_whole_quoted_executable_as_system) {
+    const std::wstring executable = GetParam();
     auto& m = sim::machine::instance();
     m.reset();
     logging::reset_process_log();
-    m.set_module_path(L"C:\\Program Files\\Quillmark\\quillmark_snaptel.exe");
+    m.set_module_path(executable);
     m.create_directory(L"C:\\Windows\\system32");
     EXPECT_EQ(service::install_service(), 0u);
     const auto services = m.services();
@@ -207,8 +179,14 @@ TEST(registration_parameters, the_service_runs_the_quoted_executable_automatical
     EXPECT_EQ(services[0].service_type, platform::service_win32_own_process);
     EXPECT_EQ(services[0].start_type, platform::service_auto_start);
     EXPECT_EQ(services[0].error_control, platform::service_error_ignore);
-    EXPECT_EQ(services[0].binary_path, L"\"C:\\Program Files\\Quillmark\\quillmark_snaptel.exe\"");
+    EXPECT_EQ(services[0].binary_path, L"\"" + executable + L"\"");
     logging::reset_process_log();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    paths, registration_parameters,
+    ::testing::Values(L"C:\\Program Files\\Quillmark\\quillmark_snaptel.exe",
+                      // Longer than the path limit: registered whole, never cut.
+                      L"C:\\" + std::wstring(300, L'q') + L"\\quillmark_snaptel.exe"));
 
 }  // namespace

@@ -67,6 +67,11 @@ std::string narrow(const std::wstring& text) {
     return bytes;
 }
 
+lines operator+(lines first, const lines& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
 std::vector<std::string> lines_starting(const std::vector<std::string>& lines,
                                         const std::string& prefix) {
     std::vector<std::string> found;

@@ -49,6 +49,10 @@ inline const std::wstring publisher_image =
 // The narrow form of a wide text made of characters up to U+00FF, as the log writes it.
 std::string narrow(const std::wstring& text);
 
+// Log lines or entries, in order, and two such lists one after the other.
+using lines = std::vector<std::string>;
+lines operator+(lines first, const lines& second);
+
 // Lines that begin with `prefix`, in order.
 std::vector<std::string> lines_starting(const std::vector<std::string>& lines,
                                         const std::string& prefix);

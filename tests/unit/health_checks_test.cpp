@@ -6,13 +6,9 @@
 
 namespace {
 
-using lines = std::vector<std::string>;
+using test::lines;
+using test::operator+;
 using test::lines_starting;
-
-lines operator+(lines first, const lines& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
 
 lines search(const std::vector<std::wstring>& images) {
     lines found{":<D>:  find_processes enter"};

@@ -14,13 +14,9 @@ extern "C" int wmain(int argc, wchar_t* argv[]);
 
 namespace {
 
-using lines = std::vector<std::string>;
+using test::lines;
+using test::operator+;
 using platform::service_status;
-
-lines operator+(lines first, const lines& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
 
 std::string report(std::uint32_t state, std::uint32_t accepted, std::uint32_t exit_code,
                    std::uint32_t check_point) {

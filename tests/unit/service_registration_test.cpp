@@ -8,7 +8,8 @@
 
 namespace {
 
-using lines = std::vector<std::string>;
+using test::lines;
+using test::operator+;
 
 std::string d(const std::string& tag, const std::string& text) {
     return ":<D>:  " + tag + " " + text;
@@ -51,11 +52,6 @@ TEST_P(registration, logs_each_step_and_closes_every_handle) {
     EXPECT_EQ(log_entries(), c.expected);
     EXPECT_EQ(machine().services().size(), c.services_after);
     EXPECT_EQ(machine().open_handles(), 0u);
-}
-
-lines operator+(lines first, const lines& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
 }
 
 const lines installed{d(in, "enter"), i(in, "installing service ..."),

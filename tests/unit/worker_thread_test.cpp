@@ -10,7 +10,8 @@
 
 namespace {
 
-using lines = std::vector<std::string>;
+using test::lines;
+using test::operator+;
 
 std::string w(const std::string& level, const std::string& text) {
     return ":<" + level + ">:  ServiceWorkerThread " + text;
@@ -23,11 +24,6 @@ const lines preparation{
     w("D", "launch command line:  C:\\svc\\bin\\snapteld.exe --config C:\\svc\\snap\\config.yaml"),
 };
 const lines launched{w("D", "running host agent ..."), w("D", "host agent is running.")};
-
-lines operator+(lines first, const lines& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
 
 class worker_thread : public test::supervision_test {
   protected:

@@ -1,5 +1,6 @@
 #include "logging/file_log_policy.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace logging {
@@ -33,6 +34,7 @@ void file_log_policy::open_stream(const std::wstring& name) {
     if (!file_) {
         throw open_stream_error(name);
     }
+    line_cut_ = false;
 }
 
 void file_log_policy::close_stream() {
@@ -40,12 +42,19 @@ void file_log_policy::close_stream() {
 }
 
 void file_log_policy::write_line(const std::wstring& text) {
-    std::string bytes = to_log_bytes(text);
+    // A line cut short by an earlier write (a full disk) is left as it is, and this line
+    // starts on a line of its own after it.
+    std::string bytes = line_cut_ ? "\n" : "";
+    bytes += to_log_bytes(text);
     bytes.push_back('\n');
-    // A line that cannot be written is lost; the next line is tried all the same.
+    // A line that cannot be written whole is lost and never written again, so that no
+    // line appears twice; the next line is tried all the same.
     std::uint32_t written = 0;
     platform::write_file(file_.get(), bytes.data(), static_cast<std::uint32_t>(bytes.size()),
                          &written);
+    if (written > 0) {
+        line_cut_ = bytes[std::min<std::size_t>(written, bytes.size()) - 1] != '\n';
+    }
 }
 
 }  // namespace logging

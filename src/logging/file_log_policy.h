@@ -43,6 +43,8 @@ class file_log_policy : public log_policy_interface {
 
   private:
     platform::unique_file_handle file_;
+    // The file ends inside a line that could not be written whole.
+    bool line_cut_ = false;
 };
 
 }  // namespace logging

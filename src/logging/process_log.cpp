@@ -1,6 +1,6 @@
 #include "logging/process_log.h"
 
-#include "platform/platform.h"
+#include "logging/service_configuration.h"
 
 namespace logging {
 namespace {
@@ -15,11 +15,8 @@ std::shared_ptr<file_logger>& process_logger() {
 std::shared_ptr<file_logger> get_logger() {
     auto& instance = process_logger();
     if (!instance) {
-        wchar_t name[platform::max_path] = {};
-        platform::get_private_profile_string(L"SERVICE", L"LogFile", L"quillmark_snaptel.log", name,
-                                             platform::max_path,
-                                             get_service_configuration()->settings_file.c_str());
-        instance = std::make_shared<file_logger>(std::wstring(name));
+        instance = std::make_shared<file_logger>(
+            get_setting_text(L"SERVICE", L"LogFile", L"quillmark_snaptel.log"));
     }
     return instance;
 }

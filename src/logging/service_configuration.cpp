@@ -1,5 +1,6 @@
 #include "logging/service_configuration.h"
 
+#include <optional>
 #include <vector>
 
 #include "platform/platform.h"
@@ -8,15 +9,16 @@ namespace logging {
 namespace {
 
 // Windows paths never exceed this many characters; a buffer this large always fits.
-constexpr std::uint32_t longest_module_path = 32768;
+constexpr std::uint32_t longest_path = 32768;
 
 std::shared_ptr<service_configuration>& process_configuration() {
     static std::shared_ptr<service_configuration> configuration;
     return configuration;
 }
 
-// -1 until the setting has been read.
-std::int32_t cached_log_level = -1;
+// Empty until the setting has been read. Every value, -1 included, is a level someone
+// may set, so none of them can stand for "not read yet".
+std::optional<std::int32_t> cached_log_level;
 
 }  // namespace
 
@@ -27,7 +29,7 @@ std::wstring get_module_path() {
     for (;;) {
         const auto size = static_cast<std::uint32_t>(buffer.size());
         const std::uint32_t length = platform::get_module_file_name(buffer.data(), size);
-        if (length < size || size > longest_module_path) {
+        if (length < size || size > longest_path) {
             return std::wstring(buffer.data(), length < size ? length : size);
         }
         buffer.resize(buffer.size() * 2);
@@ -52,18 +54,36 @@ std::shared_ptr<service_configuration> get_service_configuration() {
     return configuration;
 }
 
-std::int32_t get_log_level(const std::wstring& settings_file) {
-    if (cached_log_level != -1) {
-        return cached_log_level;
+// GetPrivateProfileStringW cuts a value that does not fit and reports size - 1 for it, as
+// it does for a value that just fits; the buffer grows until the value fits with room to
+// spare. A cut file name would name another file. Past the longest path a value names
+// nothing that can be opened, so it is taken as it is there.
+std::wstring get_setting_text(const wchar_t* section, const wchar_t* key,
+                              const wchar_t* default_value) {
+    const std::wstring& settings = get_service_configuration()->settings_file;
+    std::vector<wchar_t> value(platform::max_path);
+    for (;;) {
+        const auto size = static_cast<std::uint32_t>(value.size());
+        const std::uint32_t length = platform::get_private_profile_string(
+            section, key, default_value, value.data(), size, settings.c_str());
+        if (length + 1 < size || size > longest_path) {
+            return std::wstring(value.data(), length);
+        }
+        value.resize(value.size() * 2);
     }
-    cached_log_level = static_cast<std::int32_t>(
-        platform::get_private_profile_int(L"SERVICE", L"LogLevel", 3, settings_file.c_str()));
-    return cached_log_level;
+}
+
+std::int32_t get_log_level(const std::wstring& settings_file) {
+    if (!cached_log_level) {
+        cached_log_level = static_cast<std::int32_t>(
+            platform::get_private_profile_int(L"SERVICE", L"LogLevel", 3, settings_file.c_str()));
+    }
+    return *cached_log_level;
 }
 
 void forget_service_configuration() {
     process_configuration().reset();
-    cached_log_level = -1;
+    cached_log_level.reset();
 }
 
 }  // namespace logging

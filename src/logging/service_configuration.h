@@ -27,6 +27,11 @@ std::wstring get_module_directory();
 // second thread calls; the entry point's first log line makes it on the main thread.
 std::shared_ptr<service_configuration> get_service_configuration();
 
+// The whole text of `key` in `section` of the process's settings file, or
+// `default_value`, however long: never cut to a buffer's size.
+std::wstring get_setting_text(const wchar_t* section, const wchar_t* key,
+                              const wchar_t* default_value);
+
 // The LogLevel setting, read at the first call and cached for the life of the process.
 // Callers hold the logger's line lock, which is what serialises the cache.
 std::int32_t get_log_level(const std::wstring& settings_file);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "logging/log_windows_error.h"
+#include "logging/outside_text.h"
 #include "logging/process_log.h"
 
 namespace process {
@@ -70,7 +71,7 @@ bool find_processes(const std::wstring& name, process_list& processes) {
         if (image.find(name) == std::wstring::npos) {
             continue;
         }
-        logging::log_debug(tag, L"adding process", image);
+        logging::log_debug(tag, L"adding process", logging::from_outside(image));
         processes.push_back(std::make_shared<process_child>(std::move(process)));
     }
 

@@ -5,6 +5,7 @@
 
 #include "logging/caught_exception.h"
 #include "logging/log_windows_error.h"
+#include "logging/outside_text.h"
 #include "logging/process_log.h"
 #include "logging/service_configuration.h"
 #include "platform/platform.h"
@@ -23,25 +24,6 @@ constexpr const wchar_t* tag = L"ServiceWorkerThread";
 constexpr std::uint32_t poll_pause_ms = 60;
 // The checks run once more than this many whole seconds have passed since the last.
 constexpr double check_interval_s = 60;
-// No path on Windows is longer.
-constexpr std::size_t longest_path = 32768;
-
-// The whole ConfigFile value: the profile call cuts a value that does not fit its buffer,
-// and a cut path would name another file.
-std::wstring configuration_file() {
-    const std::wstring& settings = logging::get_service_configuration()->settings_file;
-    std::vector<wchar_t> value(platform::max_path);
-    for (;;) {
-        const auto size = static_cast<std::uint32_t>(value.size());
-        const std::uint32_t length = platform::get_private_profile_string(
-            L"AGENT", L"ConfigFile", L"", value.data(), size, settings.c_str());
-        if (length + 1 < size || value.size() >= longest_path) {
-            return std::wstring(value.data(), length);
-        }
-        value.resize(value.size() * 2);
-    }
-}
-
 // One health cycle: true when the host agent group must be restarted.
 bool health_cycle_fails() {
     const bool agent_running = is_host_agent_running();
@@ -69,16 +51,17 @@ std::uint32_t supervise() {
     }
 
     const std::wstring executable = logging::get_module_directory() + L"\\snapteld.exe";
-    const std::wstring configuration = configuration_file();
+    // Read whole: a cut path would name another file.
+    const std::wstring configuration = logging::get_setting_text(L"AGENT", L"ConfigFile", L"");
     if (configuration.empty()) {
         logging::log_error(tag,
                            L"no config file was specified. Check config.yaml configuration file.");
         return platform::error_app_init_failure;
     }
-    logging::log_debug(tag, L"host agent config file: ", configuration);
-    logging::log_debug(tag, L"host agent executable: ", executable);
+    logging::log_debug(tag, L"host agent config file: ", logging::from_outside(configuration));
+    logging::log_debug(tag, L"host agent executable: ", logging::from_outside(executable));
     std::vector<wchar_t> command_line = agent_command_line(executable, configuration);
-    logging::log_debug(tag, L"launch command line: ", command_line.data());
+    logging::log_debug(tag, L"launch command line: ", logging::from_outside(command_line.data()));
 
     std::time_t last_check_time = platform::current_time();
     bool agent_launched = false;

@@ -1,12 +1,39 @@
 // What files hold: the log the service writes, read back by tests.
+#include <algorithm>
+
 #include "sim/machine_impl.h"
 
 namespace sim {
+namespace {
+
+// What a successful write leaves as the thread's last error. WriteFile itself leaves it
+// alone, but the C runtime and the system calls behind a write may set it on the way;
+// a caller that reads it after writing a line reads this instead of its own error.
+constexpr platform::error_code error_already_exists = 183;
+constexpr platform::error_code error_after_write = error_already_exists;
+constexpr platform::error_code error_disk_full = 112;
+
+// A file's bytes replaced, the volume's free space following the change in size.
+void replace_content(machine::impl& m, std::string& content, std::string bytes) {
+    if (m.free_space) {
+        *m.free_space += content.size();
+        *m.free_space -= std::min(*m.free_space, bytes.size());
+    }
+    content = std::move(bytes);
+}
+
+}  // namespace
 
 void machine::write_file(const std::wstring& path, const std::string& bytes) {
     create_file(path);
     std::lock_guard guard(impl_->lock);
-    impl_->files[impl_->locate(impl_->absolute(path), true).key].content = bytes;
+    auto& entry = impl_->files[impl_->locate(impl_->absolute(path), true).key];
+    replace_content(*impl_, entry.content, bytes);
+}
+
+void machine::set_free_space(std::optional<std::size_t> bytes) {
+    std::lock_guard guard(impl_->lock);
+    impl_->free_space = bytes;
 }
 
 std::optional<std::string> machine::file_content(const std::wstring& path) const {
@@ -38,7 +65,10 @@ handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t shar
     if (path.empty() || disposition != create_always || access != generic_write) {
         return sim::failure(invalid_handle_value(), error_invalid_parameter);
     }
-    const sim::location at = m.locate(m.absolute(path), true);
+    error_code refused = 0;
+    const auto normal = sim::win32_path(m.absolute(path), refused);
+    if (!normal) return sim::failure(invalid_handle_value(), refused);
+    const sim::location at = m.locate(*normal, true);
     if (!m.is_directory(sim::parent_of(at.key))) {
         return sim::failure(invalid_handle_value(), error_path_not_found);
     }
@@ -59,13 +89,18 @@ handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t shar
     }
 
     constexpr std::uint32_t archive = 0x20;
+    const bool existed = existing != nullptr;
+    if (existed) sim::replace_content(m, m.files[at.key].content, {});
     m.files[at.key] = sim::file_entry{
         sim::entry_kind::file, at.spelled, archive | (attributes & ~file_attribute_normal), {}, {}};
     sim::handle_record record;
     record.kind = sim::handle_kind::file;
     record.file.key = at.key;
     record.file.share_mode = share_mode;
-    return m.add_handle(std::move(record));
+    const handle opened = m.add_handle(std::move(record));
+    // CREATE_ALWAYS reports a file it emptied rather than created, though it succeeds.
+    set_last_error(existed ? sim::error_already_exists : error_success);
+    return opened;
 }
 
 bool write_file(handle file, const void* data, std::uint32_t size, std::uint32_t* written) {
@@ -79,15 +114,19 @@ bool write_file(handle file, const void* data, std::uint32_t size, std::uint32_t
     }
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
     if (data == nullptr && size != 0) return sim::failure(false, error_invalid_parameter);
+    // Whatever another handle did to the file meanwhile (emptied it, wrote more), the
+    // bytes go after its last byte.
+    std::size_t fits = size;
+    if (m.free_space) fits = std::min<std::size_t>(fits, *m.free_space);
     const auto found = m.files.find(record->file.key);
     if (found != m.files.end()) {
-        std::string& content = found->second.content;
-        const std::size_t position = record->file.position;
-        if (content.size() < position + size) content.resize(position + size);
-        content.replace(position, size, static_cast<const char*>(data), size);
+        found->second.content.append(static_cast<const char*>(data), fits);
+        if (m.free_space) *m.free_space -= fits;
     }
-    record->file.position += size;
-    if (written != nullptr) *written = size;
+    if (written != nullptr) *written = static_cast<std::uint32_t>(fits);
+    // A full volume takes what it has room for, and the call fails with the rest unwritten.
+    if (fits < size) return sim::failure(false, sim::error_disk_full);
+    set_last_error(sim::error_after_write);
     return true;
 }
 

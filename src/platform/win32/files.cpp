@@ -63,10 +63,16 @@ handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t shar
 }
 
 bool write_file(handle file, const void* data, std::uint32_t size, std::uint32_t* written) {
-    // Without an OVERLAPPED block WriteFile needs somewhere to put the count, whether or
-    // not the caller wants it.
+    // Both offset halves at 0xFFFFFFFF write at the end of the file as it is now, not at
+    // this handle's position: another program that opens the log with CREATE_ALWAYS
+    // empties it under us, and writing on at the old offset would leave a run of NUL
+    // bytes before the next line. The handle is synchronous, so the call still waits
+    // for the write.
+    OVERLAPPED at_end{};
+    at_end.Offset = 0xFFFFFFFF;
+    at_end.OffsetHigh = 0xFFFFFFFF;
     DWORD count = 0;
-    const BOOL done = ::WriteFile(file, data, size, &count, nullptr);
+    const BOOL done = ::WriteFile(file, data, size, &count, &at_end);
     if (written != nullptr) {
         *written = count;
     }

@@ -1,6 +1,10 @@
 #include "process/delete_tree.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "logging/log_windows_error.h"
+#include "logging/outside_text.h"
 #include "logging/process_log.h"
 #include "platform/unique_handle.h"
 
@@ -9,83 +13,316 @@ namespace {
 
 constexpr const wchar_t* tag = L"delete_tree";
 
+// Every entry is opened itself, never what a link points to, and is then checked and
+// deleted through that one handle, so that nothing can be swapped in between. Nobody
+// else may delete or rename an entry while it is open: a directory held this way while
+// its entries are handled cannot be replaced by a link meanwhile.
+constexpr std::uint32_t open_flags =
+    platform::file_flag_open_reparse_point | platform::file_flag_backup_semantics;
+constexpr std::uint32_t share_all_but_delete =
+    platform::file_share_read | platform::file_share_write;
+constexpr std::uint32_t deleting_access =
+    platform::delete_access | platform::file_read_attributes | platform::file_write_attributes;
+
+enum class outcome { deleted, left, failed };
+
 bool has(std::uint32_t attributes, std::uint32_t bit) {
     return (attributes & bit) != 0;
 }
 
-bool is_link(const std::wstring& path) {
-    const std::uint32_t attributes = platform::get_file_attributes(path.c_str());
-    return attributes != platform::invalid_file_attributes &&
+bool is_link(std::uint32_t attributes) {
+    return has(attributes, platform::file_attribute_directory) &&
            has(attributes, platform::file_attribute_reparse_point);
 }
 
-// A junction or symbolic link: removing it removes the link, not what it points to.
-bool remove_link(const std::wstring& path, std::uint32_t attributes) {
-    logging::log_debug(tag, L"removing link", path);
-    const bool removed = has(attributes, platform::file_attribute_directory)
-                             ? platform::remove_directory(path.c_str())
-                             : platform::delete_file(path.c_str());
-    if (!removed) {
-        logging::log_last_error<logging::severity::debug>(tag, L"Unable to remove link", path);
-        return false;
-    }
-    logging::log_debug(tag, L"link", path, L"removed");
-    return true;
+// The \\?\ form with backslashes reaches names the plain form turns into something else
+// (nul, con.txt, a name ending in a dot or a blank) and paths beyond the path limit.
+std::wstring long_form(const std::wstring& path) {
+    std::wstring native = L"\\\\?\\" + path;
+    std::replace(native.begin(), native.end(), L'/', L'\\');
+    return native;
 }
 
-bool delete_file(const std::wstring& path, std::uint32_t attributes) {
-    if (has(attributes, platform::file_attribute_readonly)) {
-        // A failure here shows as the deletion's failure below.
-        platform::make_writable(path.c_str());
+// Where a directory being emptied really is: its path on its volume, and the volume.
+struct place {
+    std::wstring on_volume;
+    std::uint32_t volume = 0;
+};
+
+// The full path of the open entry, drive included; empty when it cannot be told.
+std::wstring final_path(platform::handle entry) {
+    std::wstring path(platform::max_path, L'\0');
+    for (;;) {
+        const std::uint32_t length = platform::get_final_path_name_by_handle(
+            entry, path.data(), static_cast<std::uint32_t>(path.size()));
+        if (length == 0) {
+            return {};
+        }
+        // Too small, the call gives the size it needs, terminator included.
+        const bool fits = length < path.size();
+        path.resize(length);
+        if (fits) {
+            return path;
+        }
     }
-    logging::log_debug(tag, L"deleting file", path);
-    if (!platform::delete_file(path.c_str())) {
+}
+
+std::wstring parent_of(const std::wstring& path) {
+    const auto separator = path.find_last_of(L'\\');
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+bool same_path(const std::wstring& one, const std::wstring& other) {
+    return platform::compare_string_ignore_case(one.c_str(), other.c_str()) == 0;
+}
+
+// The entry at `native` opened itself, or an empty handle with the last error set.
+platform::unique_file_handle open_entry(const std::wstring& native, std::uint32_t access) {
+    return platform::unique_file_handle(
+        platform::open_existing_file(native.c_str(), access, share_all_but_delete, open_flags));
+}
+
+bool query(platform::handle entry, const std::wstring& shown,
+           platform::file_information& information) {
+    if (!platform::get_file_information_by_handle(entry, information)) {
         logging::log_last_error<logging::severity::debug>(
-            tag, L"DeleteFile returned an error. Unable to delete directory", path);
+            tag, L"GetFileInformationByHandle returned an error. Unable to delete", shown);
         return false;
     }
-    logging::log_debug(tag, L"file", path, L"deleted");
     return true;
 }
 
-}  // namespace
+// Whether the open entry lies directly in `parent`; otherwise an error line names the
+// entry and where it leads, and the entry is left. Only the directory part is compared:
+// some platforms give a name that ends in a dot or a blank without them.
+outcome lies_in(platform::handle entry, const platform::file_information& information,
+                const place& parent, const std::wstring& shown, place& found) {
+    found.volume = information.volume_serial_number;
+    if (!platform::get_file_name_by_handle(entry, found.on_volume)) {
+        logging::log_last_error<logging::severity::debug>(
+            tag, L"GetFileInformationByHandleEx returned an error. Unable to delete", shown);
+        return outcome::failed;
+    }
+    if (found.volume == parent.volume && same_path(parent_of(found.on_volume), parent.on_volume)) {
+        return outcome::deleted;
+    }
+    logging::log_error(tag, L"entry leads outside the directory. It is left", shown,
+                       logging::from_outside(found.on_volume));
+    return outcome::left;
+}
 
-bool delete_tree(const std::wstring& path, std::int32_t level, bool delete_root) {
+// What the handle shows must be what the listing showed: anything else was put there
+// since, and is left for the next clean-up.
+bool is_as_listed(std::uint32_t listed, std::uint32_t found, const std::wstring& shown) {
+    constexpr std::uint32_t kind =
+        platform::file_attribute_directory | platform::file_attribute_reparse_point;
+    if ((listed & kind) == (found & kind)) {
+        return true;
+    }
+    logging::log_error(tag, L"entry changed while the directory was emptied. It is left", shown);
+    return false;
+}
+
+// An entry of `parent` listed with `listed` attributes, opened for deletion and checked.
+// `failed` reports a failed opening; every other failure or refusal is logged here.
+struct checked_entry {
+    platform::unique_file_handle handle;
+    platform::file_information information;
+    place where;
+    outcome result = outcome::failed;
+};
+
+template <typename Failure>
+checked_entry open_checked(const std::wstring& native, std::uint32_t listed, const place& parent,
+                           const std::wstring& shown, const Failure& failed) {
+    checked_entry entry;
+    entry.handle = open_entry(native, deleting_access);
+    if (!entry.handle) {
+        failed();
+        return entry;
+    }
+    if (!query(entry.handle.get(), shown, entry.information)) {
+        return entry;
+    }
+    entry.result = lies_in(entry.handle.get(), entry.information, parent, shown, entry.where);
+    if (entry.result == outcome::deleted &&
+        !is_as_listed(listed, entry.information.attributes, shown)) {
+        entry.result = outcome::left;
+    }
+    return entry;
+}
+
+// Removing a junction or directory symbolic link removes the link, not what it points to.
+outcome remove_link(const std::wstring& shown, const std::wstring& native, std::uint32_t listed,
+                    const place& parent) {
+    const auto failed = [&shown] {
+        logging::log_last_error<logging::severity::debug>(tag, L"Unable to remove link", shown);
+        return outcome::failed;
+    };
+    logging::log_debug(tag, L"removing link", shown);
+    checked_entry link = open_checked(native, listed, parent, shown, failed);
+    if (link.result != outcome::deleted) {
+        return link.result;
+    }
+    if (!platform::set_delete_disposition(link.handle.get())) {
+        return failed();
+    }
+    link.handle.reset();
+    logging::log_debug(tag, L"link", shown, L"removed");
+    return outcome::deleted;
+}
+
+// A file, or a reparse point that is not a directory (a file symbolic link, a
+// deduplicated or cloud file): deleting it deletes that entry and never a target.
+outcome delete_file(const std::wstring& shown, const std::wstring& native, std::uint32_t listed,
+                    const place& parent) {
+    const auto failed = [&shown] {
+        logging::log_last_error<logging::severity::debug>(
+            tag, L"DeleteFile returned an error. Unable to delete directory", shown);
+        return outcome::failed;
+    };
+    logging::log_debug(tag, L"deleting file", shown);
+    checked_entry file = open_checked(native, listed, parent, shown, failed);
+    if (file.result != outcome::deleted) {
+        return file.result;
+    }
+    // The attributes belong to the file, not to the name: a file with other names
+    // elsewhere keeps them, and then cannot be deleted if it is read-only.
+    const std::uint32_t attributes = file.information.attributes;
+    if (has(attributes, platform::file_attribute_readonly) &&
+        file.information.number_of_links <= 1) {
+        // A failure here shows as the deletion's failure below.
+        platform::set_file_attributes_by_handle(file.handle.get(),
+                                                attributes & ~platform::file_attribute_readonly);
+    }
+    if (!platform::set_delete_disposition(file.handle.get())) {
+        return failed();
+    }
+    file.handle.reset();
+    logging::log_debug(tag, L"file", shown, L"deleted");
+    return outcome::deleted;
+}
+
+// The emptied directory, opened anew to delete it: whatever may have been put in its
+// place meanwhile is checked as any entry is, and a directory that is not empty stays.
+bool remove_directory(const std::wstring& shown, const std::wstring& native, const place& parent) {
+    const auto failed = [&shown] {
+        logging::log_last_error<logging::severity::debug>(
+            tag, L"RemoveDirectory returned an error. Unable to delete empty directory", shown);
+        return false;
+    };
+    checked_entry directory =
+        open_checked(native, platform::file_attribute_directory, parent, shown, failed);
+    if (directory.result != outcome::deleted) {
+        return false;
+    }
+    if (!platform::set_delete_disposition(directory.handle.get())) {
+        return failed();
+    }
+    directory.handle.reset();
+    logging::log_debug(tag, L"directory", shown, L"deleted");
+    return true;
+}
+
+// Opens the directory to walk, held so that it cannot be renamed or replaced meanwhile,
+// and finds where it is: in `parent` below the first level, and at the first exactly
+// where its name says (no link above it). Without delete access: a listing opened by
+// name does not share deletion on every platform.
+std::optional<place> open_directory(const std::wstring& shown, const std::wstring& native,
+                                    const place* parent, platform::unique_file_handle& directory) {
+    directory = open_entry(native, platform::file_read_attributes);
+    if (!directory) {
+        const platform::error_code error = platform::get_last_error();
+        if (error == platform::error_file_not_found || error == platform::error_path_not_found) {
+            logging::log_debug(tag, L"directory is empty.");
+        } else {
+            logging::log_last_error<logging::severity::debug>(
+                tag, L"CreateFile returned an error. Unable to open directory", shown);
+        }
+        return std::nullopt;
+    }
+    platform::file_information information;
+    if (!query(directory.get(), shown, information)) {
+        return std::nullopt;
+    }
+    place found;
+    if (parent != nullptr) {
+        if (lies_in(directory.get(), information, *parent, shown, found) != outcome::deleted) {
+            return std::nullopt;
+        }
+    } else {
+        const std::wstring final = final_path(directory.get());
+        if (!same_path(final, native)) {
+            logging::log_error(tag,
+                               L"directory does not lie where it is named. Nothing under it is "
+                               L"deleted",
+                               shown, logging::from_outside(final));
+            return std::nullopt;
+        }
+        found.volume = information.volume_serial_number;
+        if (!platform::get_file_name_by_handle(directory.get(), found.on_volume)) {
+            logging::log_last_error<logging::severity::debug>(
+                tag, L"GetFileInformationByHandleEx returned an error. Unable to delete", shown);
+            return std::nullopt;
+        }
+    }
+    if (has(information.attributes, platform::file_attribute_reparse_point)) {
+        logging::log_error(tag, L"directory is a link. Nothing under it is deleted", shown);
+        return std::nullopt;
+    }
+    if (!is_as_listed(platform::file_attribute_directory, information.attributes, shown)) {
+        return std::nullopt;
+    }
+    return found;
+}
+
+bool delete_directory(const std::wstring& path, const std::wstring& native, std::int32_t level,
+                      bool delete_root, const place* parent) {
+    const std::wstring shown = logging::from_outside(path);
     logging::log_debug(tag, L"enter");
-    logging::log_debug(tag, L"directory", path, L"level", level);
+    logging::log_debug(tag, L"directory", shown, L"level", level);
 
-    if (is_link(path)) {
-        logging::log_error(tag, L"directory is a link. Nothing under it is deleted", path);
+    platform::unique_file_handle directory;
+    const std::optional<place> here = open_directory(shown, native, parent, directory);
+    if (!here) {
         return false;
     }
 
     platform::find_data entry;
-    platform::unique_find_handle listing(platform::find_first_file((path + L"\\*").c_str(), entry));
+    platform::unique_find_handle listing(
+        platform::find_first_file((native + L"\\*").c_str(), entry));
     if (!listing) {
         logging::log_debug(tag, L"directory is empty.");
         return false;
     }
 
+    bool left = false;
     do {
         if (entry.name == L"." || entry.name == L"..") {
             continue;
         }
         const std::wstring child = path + L"/" + entry.name;
-        if (has(entry.attributes, platform::file_attribute_reparse_point)) {
-            if (!remove_link(child, entry.attributes)) {
-                return false;
-            }
+        const std::wstring child_native = native + L"\\" + entry.name;
+        outcome result = outcome::deleted;
+        if (is_link(entry.attributes)) {
+            result =
+                remove_link(logging::from_outside(child), child_native, entry.attributes, *here);
         } else if (has(entry.attributes, platform::file_attribute_directory)) {
-            if (!delete_tree(child, level + 1, delete_root)) {
+            if (!delete_directory(child, child_native, level + 1, delete_root, &*here)) {
                 logging::log_debug(
                     tag,
                     L"recursive call to delete_tree returned an error. Unable to delete directory",
-                    child);
+                    logging::from_outside(child));
                 return false;
             }
-        } else if (!delete_file(child, entry.attributes)) {
+        } else {
+            result =
+                delete_file(logging::from_outside(child), child_native, entry.attributes, *here);
+        }
+        if (result == outcome::failed) {
             return false;
         }
+        left = left || result == outcome::left;
     } while (platform::find_next_file(listing.get(), entry));
 
     const platform::error_code error = platform::get_last_error();
@@ -95,18 +332,20 @@ bool delete_tree(const std::wstring& path, std::int32_t level, bool delete_root)
         return false;
     }
     if (level == 0 && !delete_root) {
-        return true;
+        return !left;
     }
-
-    // The directory is removed with no listing of it left open.
     listing.reset();
-    if (!platform::remove_directory(path.c_str())) {
-        logging::log_last_error<logging::severity::debug>(
-            tag, L"RemoveDirectory returned an error. Unable to delete empty directory", path);
-        return false;
-    }
-    logging::log_debug(tag, L"directory", path, L"deleted");
-    return true;
+    directory.reset();
+    // The first level has no parent to check against: it is checked where it is.
+    return remove_directory(
+        shown, native,
+        parent != nullptr ? *parent : place{parent_of(here->on_volume), here->volume});
+}
+
+}  // namespace
+
+bool delete_tree(const std::wstring& path, std::int32_t level, bool delete_root) {
+    return delete_directory(path, long_form(path), level, delete_root, nullptr);
 }
 
 }  // namespace process

@@ -8,9 +8,11 @@ namespace process {
 // Deletes everything under the directory `path`, depth first, stopping at the first
 // failure. `level` is the depth below the first call (0 there); the directory at level 0
 // is removed too only when `delete_root` is set, deeper ones always once emptied.
-// Links (reparse points) inside are removed as links and never walked into, and a
-// directory that is itself a link is left untouched: the service runs as LocalSystem,
-// and a planted link must not make it delete anything outside `path`.
+// The service runs as LocalSystem and anyone may create entries under `path`, so nothing
+// outside it is ever deleted or changed: the directory must really be where `path` says
+// (no link above it), every entry is reached without following links and checked to be
+// where its name says before it is deleted through the same handle, links inside are
+// removed as links, and an entry that leads elsewhere is left with an error line.
 // True when everything that was to go has gone.
 bool delete_tree(const std::wstring& path, std::int32_t level, bool delete_root);
 

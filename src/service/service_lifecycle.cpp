@@ -79,7 +79,11 @@ std::uint32_t run_service() {
         service_main_ended = nullptr;
         return logging::log_last_error(tag, L"StartServiceCtrlDispatcher returned an error.");
     }
-    platform::wait_for_single_object(ended.get(), wait_for_service_main_ms);
+    // Without the event (the system had none to give) there is nothing to wait on, and a
+    // wait on no handle would only fail: ServiceMain's last line may then come too late.
+    if (ended) {
+        platform::wait_for_single_object(ended.get(), wait_for_service_main_ms);
+    }
     service_main_ended = nullptr;
     logging::log_debug(tag, L"exit");
     return 0;

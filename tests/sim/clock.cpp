@@ -45,6 +45,8 @@ bool to_local_time(std::time_t when, std::tm& local) {
     {
         auto& m = sim::machine::instance().internals();
         std::lock_guard guard(m.lock);
+        // localtime sets errno, not the last-error code.
+        if (m.enter(sim::operation::to_local_time)) return false;
         offset = m.utc_offset;
     }
     const std::time_t shifted = when + offset;

@@ -84,6 +84,8 @@ std::wstring format_message(error_code code) {
 void output_debug_string(const wchar_t* text) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
+    // The call reports nothing: a text it could not deliver is simply not seen.
+    if (m.enter(sim::operation::output_debug_string)) return;
     m.debug_output.emplace_back(text != nullptr ? text : L"");
 }
 

@@ -11,6 +11,13 @@ void machine::fail(operation op, platform::error_code error, std::wstring subjec
     impl_->faults.push_back({op, error, file_tree_key(subject), times});
 }
 
+void machine::fail_after(int passing, operation op, platform::error_code error,
+                         std::wstring subject, int times) {
+    std::lock_guard guard(impl_->lock);
+    if (times <= 0) return;
+    impl_->faults.push_back({op, error, file_tree_key(subject), times, std::max(passing, 0)});
+}
+
 void machine::fail_with_exception(operation op) {
     std::lock_guard guard(impl_->lock);
     impl_->throwing.push_back(op);
@@ -24,6 +31,7 @@ int machine::calls(operation op) const {
 std::optional<platform::error_code> machine::impl::enter(operation op,
                                                          const std::wstring& subject) {
     ++calls[static_cast<std::size_t>(op)];
+    run_swaps(op, file_tree_key(subject));
     if (const auto found = std::find(throwing.begin(), throwing.end(), op);
         found != throwing.end()) {
         throwing.erase(found);
@@ -34,6 +42,10 @@ std::optional<platform::error_code> machine::impl::enter(operation op,
     const std::wstring key = file_tree_key(subject);
     for (auto it = faults.begin(); it != faults.end(); ++it) {
         if (it->op != op || (!it->subject_key.empty() && it->subject_key != key)) continue;
+        if (it->passing > 0) {
+            --it->passing;
+            return std::nullopt;
+        }
         const platform::error_code error = it->error;
         if (--it->remaining == 0) faults.erase(it);
         return error;

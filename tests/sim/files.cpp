@@ -24,19 +24,19 @@ bool blank(const wchar_t* path) {
     return path == nullptr || *path == L'\0';
 }
 
-// What every call on one path does first: count the call, apply an injected fault,
-// refuse an empty path, and find where the path leads (its last part not followed).
-// Empty when the call has already failed, with the last error set.
+}  // namespace
+
 std::optional<location> enter_path(machine::impl& m, operation op, const wchar_t* path,
                                    platform::error_code blank_error) {
     if (auto error = m.enter(op, path != nullptr ? path : L"")) {
         return failure(std::optional<location>{}, *error);
     }
     if (blank(path)) return failure(std::optional<location>{}, blank_error);
-    return m.locate(path, false);
+    platform::error_code error = 0;
+    const auto normal = win32_path(path, error);
+    if (!normal) return failure(std::optional<location>{}, error);
+    return m.locate(*normal, false);
 }
-
-}  // namespace
 
 location machine::impl::locate(const std::wstring& path, bool follow_last, bool create_parents,
                                int depth) {
@@ -85,10 +85,9 @@ bool machine::impl::held_by_a_process(const std::wstring& key) const {
             return true;
         }
     }
-    constexpr std::uint32_t file_share_delete = 0x4;
     for (const auto& [value, record] : handles) {
         if (record.kind == handle_kind::file && record.file.key == key &&
-            (record.file.share_mode & file_share_delete) == 0) {
+            (record.file.share_mode & platform::file_share_delete) == 0) {
             return true;
         }
     }
@@ -159,6 +158,25 @@ void machine::create_file(const std::wstring& path, std::uint32_t attributes) {
     put(*impl_, path, {entry_kind::file, {}, archive | attributes, {}, {}});
 }
 
+void machine::create_file_link(const std::wstring& path, const std::wstring& target) {
+    constexpr std::uint32_t archive = 0x20;
+    std::lock_guard guard(impl_->lock);
+    put(*impl_, path,
+        {entry_kind::link,
+         {},
+         archive | platform::file_attribute_reparse_point,
+         clean_path(target),
+         {}});
+}
+
+void machine::set_link_count(const std::wstring& path, std::uint32_t links) {
+    std::lock_guard guard(impl_->lock);
+    if (auto found = impl_->files.find(impl_->locate(path, false).key);
+        found != impl_->files.end()) {
+        found->second.links = links;
+    }
+}
+
 void machine::create_directory_link(const std::wstring& path, const std::wstring& target) {
     std::lock_guard guard(impl_->lock);
     put(*impl_, path,
@@ -216,12 +234,19 @@ bool delete_file(const wchar_t* path) {
     if (!entered) return false;
     const sim::location& at = *entered;
     if (sim::is_root(at.key)) return sim::failure(false, error_access_denied);
-    const auto* found = m.entry(at.key);
+    auto* found = const_cast<sim::file_entry*>(m.entry(at.key));
     if (found == nullptr) return sim::failure(false, m.missing_error(at.key));
-    if (found->kind != sim::entry_kind::file || (found->attributes & file_attribute_readonly)) {
+    // A file link goes itself; a directory or a directory link is refused.
+    if ((found->attributes & file_attribute_directory) ||
+        (found->attributes & file_attribute_readonly) || found->delete_pending) {
         return sim::failure(false, error_access_denied);
     }
     if (m.held_by_a_process(at.key)) return sim::failure(false, error_sharing_violation);
+    // Open elsewhere with delete sharing: the file stays until that handle closes.
+    if (m.open_at_or_under(at.key)) {
+        found->delete_pending = true;
+        return true;
+    }
     m.files.erase(at.key);
     return true;
 }

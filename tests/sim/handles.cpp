@@ -61,7 +61,9 @@ bool close_handle(handle object) {
         record->kind == sim::handle_kind::service_status) {
         return sim::failure(false, error_invalid_handle);
     }
+    const std::wstring file_key = record->kind == sim::handle_kind::file ? record->file.key : L"";
     m.handles.erase(reinterpret_cast<std::uintptr_t>(object));
+    if (!file_key.empty()) m.release_file(file_key);
     return true;
 }
 

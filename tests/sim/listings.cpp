@@ -24,6 +24,27 @@ bool matches(const wchar_t* mask, const wchar_t* name) {
 }
 
 }  // namespace
+
+bool machine::impl::next_listed(listing& found, platform::find_data& data) {
+    while (found.dots_given < 2) {
+        const bool self = found.dots_given++ == 0;
+        const std::wstring name = self ? L"." : L"..";
+        if (!matches(found.mask.c_str(), name.c_str())) continue;
+        const auto* dot = entry(self ? found.listed_key : parent_of(found.listed_key));
+        data = {dot != nullptr ? dot->attributes : platform::file_attribute_directory, name};
+        return true;
+    }
+    for (const auto* child : children(found.listed_key)) {
+        const std::wstring key = file_tree_key(child->spelled);
+        const std::wstring name = last_component(child->spelled);
+        if (key <= found.last_key || !matches(found.mask.c_str(), name.c_str())) continue;
+        found.last_key = key;
+        data = {child->attributes, name};
+        return true;
+    }
+    return false;
+}
+
 }  // namespace sim
 
 namespace platform {
@@ -31,12 +52,17 @@ namespace platform {
 handle find_first_file(const wchar_t* pattern, find_data& data) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    const std::wstring cleaned = sim::clean_path(pattern != nullptr ? pattern : L"");
-    const std::wstring directory = sim::parent_of(cleaned);
-    const std::wstring mask = sim::last_component(cleaned);
-    if (auto error = m.enter(sim::operation::find_first_file, directory)) {
+    const std::wstring given = pattern != nullptr ? pattern : L"";
+    if (auto error =
+            m.enter(sim::operation::find_first_file, sim::parent_of(sim::clean_path(given)))) {
         return sim::failure(invalid_handle_value(), *error);
     }
+    error_code error = 0;
+    const auto normal = sim::win32_path(given, error);
+    if (!normal) return sim::failure(invalid_handle_value(), error);
+    const std::wstring cleaned = sim::clean_path(*normal);
+    const std::wstring directory = sim::parent_of(cleaned);
+    const std::wstring mask = sim::last_component(cleaned);
     if (mask.empty()) return sim::failure(invalid_handle_value(), error_file_not_found);
 
     // A listing of a link is a listing of its target.
@@ -47,21 +73,11 @@ handle find_first_file(const wchar_t* pattern, find_data& data) {
     sim::handle_record record;
     record.kind = sim::handle_kind::listing;
     record.found.directory_key = sim::file_tree_key(directory);
-    auto& entries = record.found.entries;
-    const auto add = [&](std::uint32_t attributes, const std::wstring& name) {
-        if (sim::matches(mask.c_str(), name.c_str())) entries.push_back({attributes, name});
-    };
-    const auto* self = m.entry(where.key);
-    const auto* parent = m.entry(sim::parent_of(where.key));
-    add(self != nullptr ? self->attributes : file_attribute_directory, L".");
-    add(parent != nullptr ? parent->attributes : file_attribute_directory, L"..");
-    for (const auto* child : m.children(where.key)) {
-        add(child->attributes, sim::last_component(child->spelled));
+    record.found.listed_key = where.key;
+    record.found.mask = mask;
+    if (!m.next_listed(record.found, data)) {
+        return sim::failure(invalid_handle_value(), error_file_not_found);
     }
-    if (entries.empty()) return sim::failure(invalid_handle_value(), error_file_not_found);
-
-    data = entries.front();
-    record.found.next = 1;
     return m.add_handle(std::move(record));
 }
 
@@ -74,19 +90,22 @@ bool find_next_file(handle listing, find_data& data) {
         return sim::failure(false, *error);
     }
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
-    auto& found = record->found;
-    if (found.next >= found.entries.size()) return sim::failure(false, error_no_more_files);
-    data = found.entries[found.next++];
+    if (!m.next_listed(record->found, data)) return sim::failure(false, error_no_more_files);
     return true;
 }
 
 bool find_close(handle listing) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    if (m.find_handle(listing, sim::handle_kind::listing) == nullptr) {
-        return sim::failure(false, error_invalid_handle);
+    const auto* record = m.find_handle(listing, sim::handle_kind::listing);
+    if (auto error = m.enter(sim::operation::find_close,
+                             record != nullptr ? record->found.directory_key : L"")) {
+        return sim::failure(false, *error);
     }
+    if (record == nullptr) return sim::failure(false, error_invalid_handle);
+    const std::wstring listed = record->found.listed_key;
     m.handles.erase(reinterpret_cast<std::uintptr_t>(listing));
+    m.release_file(listed);
     return true;
 }
 

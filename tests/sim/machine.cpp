@@ -41,6 +41,9 @@ void machine::impl::clear() {
     stale_handle_uses = 0;
     next_handle = first_handle_value;
     files.clear();
+    swaps.clear();
+    swaps_done = 0;
+    free_space.reset();
     services.clear();
     dispatcher = dispatcher_state{};
     // Threads of an earlier test that never ended stay blocked for good: none of them

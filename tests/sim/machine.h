@@ -37,6 +37,8 @@ enum class operation {
     get_private_profile_string,
     get_private_profile_int,
     format_message,
+    output_debug_string,
+    to_local_time,
     close_handle,
     wait_for_single_object,
     enum_processes,
@@ -46,14 +48,22 @@ enum class operation {
     terminate_process,
     find_first_file,
     find_next_file,
+    find_close,
     get_file_attributes,
     delete_file,
     remove_directory,
     make_writable,
+    open_existing_file,
+    get_file_information_by_handle,
+    get_final_path_name_by_handle,
+    get_file_name_by_handle,
+    set_file_attributes_by_handle,
+    set_delete_disposition,
     create_file,
     write_file,
     create_process,
     create_thread,
+    get_exit_code_thread,
     create_event,
     set_event,
     get_folder_path,
@@ -68,6 +78,9 @@ enum class operation {
     set_service_status,
 };
 
+// How long a terminated process goes on running by default, in virtual milliseconds.
+inline constexpr std::uint32_t default_exit_delay_ms = 5;
+
 // How a simulated process behaves beyond running until it is terminated.
 struct process_options {
     // OpenProcess fails with error 5 (access denied).
@@ -77,8 +90,9 @@ struct process_options {
     // TerminateProcess succeeds but the process goes on running.
     bool survives_termination = false;
     // TerminateProcess takes effect this many virtual milliseconds later: until then
-    // the process runs and a wait on it times out.
-    std::uint32_t exit_delay_ms = 0;
+    // the process runs and a wait on it times out. Windows ends a process after the call
+    // has returned, so by default the end comes a moment later; 0 ends it within the call.
+    std::uint32_t exit_delay_ms = default_exit_delay_ms;
     // Once ended, the process is still listed by K32EnumProcesses (and can still be
     // opened), as a process whose exit the system has not yet finished is.
     bool listed_after_exit = false;
@@ -160,6 +174,10 @@ class machine {
     // subject count: a path (compared as the file tree compares paths), or for the
     // process calls the decimal identifier of the process.
     void fail(operation op, platform::error_code error, std::wstring subject = {}, int times = 1);
+    // As fail, once `passing` more calls of `op` (on `subject`) have gone through: for a
+    // call that fails only where an operation calls it a second time.
+    void fail_after(int passing, operation op, platform::error_code error,
+                    std::wstring subject = {}, int times = 1);
     // The next call of `op` throws std::bad_alloc, as a call that cannot allocate does.
     void fail_with_exception(operation op);
 
@@ -255,10 +273,28 @@ class machine {
     // `target`: listed with the directory and reparse-point bits, listing it lists the
     // target, and RemoveDirectoryW removes the link itself, as on Windows.
     void create_directory_link(const std::wstring& path, const std::wstring& target);
+    // A file symbolic link at `path` to the file `target`: listed with the reparse-point
+    // bit, opening it opens the target unless the link itself is asked for, and
+    // DeleteFileW removes the link itself, as on Windows.
+    void create_file_link(const std::wstring& path, const std::wstring& target);
+    // The number of names (hard links) the file at `path` has; 1 unless set.
+    void set_link_count(const std::wstring& path, std::uint32_t links);
+    // When `op` is next called on `subject`, another program first replaces the
+    // directory `path` with a directory link to `target` (moving the directory away), as
+    // a user may between two calls of the service. It cannot while a handle is open on
+    // the directory or on anything under it, as a directory cannot then be renamed.
+    void replace_with_link_when(operation op, const std::wstring& subject, const std::wstring& path,
+                                const std::wstring& target);
+    // How many such replacements took place.
+    int replacements_done() const;
     // A file holding `bytes`, created with its parents when missing.
     void write_file(const std::wstring& path, const std::string& bytes);
     // The bytes of a file; none when there is no such file.
     std::optional<std::string> file_content(const std::wstring& path) const;
+    // The bytes the volume can still take; none (the default): no limit. A write beyond
+    // it stores what fits, reports that count and fails with 112 (ERROR_DISK_FULL), as
+    // WriteFile on a full disk does. Emptying or shortening a file gives its bytes back.
+    void set_free_space(std::optional<std::size_t> bytes);
     // The directory relative file names are taken from. Default: C:\Windows\system32.
     void set_current_directory(std::wstring path);
     bool exists(const std::wstring& path) const;

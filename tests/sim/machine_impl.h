@@ -24,6 +24,12 @@ namespace sim {
 inline constexpr platform::error_code error_directory = 267;
 inline constexpr platform::error_code error_mr_mid_not_found = 317;
 
+// The access rights of a process handle that the process calls check, as Windows does.
+inline constexpr std::uint32_t process_terminate = 0x1;
+inline constexpr std::uint32_t process_query_information = 0x400;
+inline constexpr std::uint32_t process_query_limited_information = 0x1000;
+inline constexpr std::uint32_t synchronize = 0x100000;
+
 inline constexpr std::time_t initial_time = 1767323045;
 inline constexpr std::uint32_t first_process_id = 100;
 inline constexpr std::uint32_t first_thread_id = 1000;
@@ -54,6 +60,11 @@ struct file_entry {
     std::wstring target;
     // For a file: what it holds.
     std::string content;
+    // Deleted while a handle shared deletion: it goes when its last handle closes, and
+    // until then it is listed, keeps its directory from being removed and cannot be
+    // opened.
+    bool delete_pending = false;
+    std::uint32_t links = 1;
 };
 
 // Where a path leads once the links along it are followed.
@@ -62,16 +73,32 @@ struct location {
     std::wstring spelled;
 };
 
+// A listing is read as the directory is at each call, as a file system reads one: an
+// entry deleted before it is reached is not listed, one created after the last entry read
+// may be.
 struct listing {
+    // The directory as the pattern named it, and where it leads.
     std::wstring directory_key;
-    std::vector<platform::find_data> entries;
-    std::size_t next = 0;
+    std::wstring listed_key;
+    std::wstring mask;
+    // "." and ".." given so far, then the key of the last entry given.
+    int dots_given = 0;
+    std::wstring last_key;
 };
 
+// Another program replaces a directory with a link at the moment the service calls
+// `op` on `subject`, as a user may between two calls of the service.
+struct pending_swap {
+    operation op{};
+    std::wstring subject_key;
+    std::wstring path;
+    std::wstring target;
+};
+
+// Every write lands at the end of the file, so a handle keeps no position of its own.
 struct open_file {
     std::wstring key;
     std::uint32_t share_mode = 0;
-    std::size_t position = 0;
 };
 
 // A simulated thread: a real thread that runs only while the scheduler has chosen it.
@@ -125,7 +152,8 @@ struct handle_record {
     std::shared_ptr<event_record> event;
     open_file file;
     listing found;
-    // Manager and service handles: the rights asked for, and the service's key.
+    // Process, manager and service handles: the rights asked for (a handle process
+    // creation hands back has them all), and the service's key.
     std::uint32_t access = 0;
     std::wstring service_key;
 };
@@ -147,6 +175,8 @@ struct pending_fault {
     platform::error_code error = 0;
     std::wstring subject_key;
     int remaining = 0;
+    // Matching calls still to go through before the fault takes effect.
+    int passing = 0;
 };
 
 inline constexpr std::size_t operation_count =
@@ -188,6 +218,10 @@ struct machine::impl {
     std::uintptr_t next_handle = first_handle_value;
 
     std::map<std::wstring, file_entry> files;
+    // What the volume can still take, in bytes; none: as much as is written.
+    std::optional<std::size_t> free_space;
+    std::vector<pending_swap> swaps;
+    int swaps_done = 0;
 
     std::map<std::wstring, service_entry> services;
     dispatcher_state dispatcher;
@@ -258,12 +292,29 @@ struct machine::impl {
     bool held_by_a_process(const std::wstring& key) const;
     // True when a file handle on `key` does not share writing.
     bool write_not_shared(const std::wstring& key) const;
+    // True when a handle is open on `key` or on anything under it: such a directory
+    // cannot be renamed or replaced.
+    bool open_at_or_under(const std::wstring& key) const;
+    // Closing a file handle: a delete-pending entry goes with its last handle.
+    void release_file(const std::wstring& key);
+    // The next listed entry of an open listing; false at its end.
+    bool next_listed(listing& found, platform::find_data& data);
+    void run_swaps(operation op, const std::wstring& subject_key);
 };
 
 // --- Paths --------------------------------------------------------------------
 
 // A path with / turned into \, repeated separators merged and no trailing separator.
 std::wstring clean_path(const std::wstring& path);
+// A path as the Win32 file calls take it: the \\?\ form literally, any other form with
+// trailing dots and blanks of each name dropped, the length limit applied and device
+// names (nul, con.txt) refused. Empty with `error` set when the call fails on it.
+std::optional<std::wstring> win32_path(const std::wstring& path, platform::error_code& error);
+// What every call on one path does first: count the call, apply an injected fault,
+// refuse an empty path, take the path as Win32 does and find where it leads (its last
+// part not followed). Empty when the call has already failed, with the last error set.
+std::optional<location> enter_path(machine::impl& m, operation op, const wchar_t* path,
+                                   platform::error_code blank_error);
 // The form paths are compared in: clean and in lower case.
 std::wstring file_tree_key(const std::wstring& path);
 bool is_root(const std::wstring& key);

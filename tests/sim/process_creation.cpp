@@ -112,6 +112,7 @@ bool create_process(wchar_t* command_line, bool inherit_handles, std::uint32_t c
     sim::handle_record process_handle;
     process_handle.kind = sim::handle_kind::process;
     process_handle.process = process;
+    process_handle.access = process_all_access;
     sim::handle_record thread_handle;
     thread_handle.kind = sim::handle_kind::primary_thread;
     thread_handle.process = process;

@@ -80,6 +80,15 @@ sim::process_record* process_of(sim::machine::impl& m, handle object) {
     return record != nullptr ? record->process.get() : nullptr;
 }
 
+// True when the process handle was opened with at least one of `rights`.
+bool grants(sim::machine::impl& m, handle object, std::uint32_t rights) {
+    const auto* record = m.find_handle(object, sim::handle_kind::process);
+    return record != nullptr && (record->access & rights) != 0;
+}
+
+constexpr std::uint32_t query_rights =
+    sim::process_query_information | sim::process_query_limited_information;
+
 std::wstring subject_of(const sim::process_record* process) {
     return process != nullptr ? std::to_wstring(process->id) : std::wstring{};
 }
@@ -106,7 +115,7 @@ bool enum_processes(std::uint32_t* ids, std::uint32_t bytes, std::uint32_t* byte
     return true;
 }
 
-handle open_process(std::uint32_t /*access*/, bool /*inherit_handle*/, std::uint32_t id) {
+handle open_process(std::uint32_t access, bool /*inherit_handle*/, std::uint32_t id) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
     if (auto error = m.enter(sim::operation::open_process, std::to_wstring(id))) {
@@ -124,6 +133,7 @@ handle open_process(std::uint32_t /*access*/, bool /*inherit_handle*/, std::uint
     sim::handle_record record;
     record.kind = sim::handle_kind::process;
     record.process = found->second;
+    record.access = access;
     return m.add_handle(std::move(record));
 }
 
@@ -135,6 +145,7 @@ std::uint32_t get_process_image_file_name(handle process, wchar_t* buffer, std::
         return sim::failure(0u, *error);
     }
     if (target == nullptr) return sim::failure(0u, error_invalid_handle);
+    if (!grants(m, process, query_rights)) return sim::failure(0u, error_access_denied);
     if (target->options.image_unreadable) return sim::failure(0u, error_access_denied);
     const std::wstring& image = target->image_path;
     if (buffer == nullptr || image.size() + 1 > size) {
@@ -153,6 +164,7 @@ bool get_exit_code_process(handle process, std::uint32_t* exit_code) {
         return sim::failure(false, *error);
     }
     if (target == nullptr) return sim::failure(false, error_invalid_handle);
+    if (!grants(m, process, query_rights)) return sim::failure(false, error_access_denied);
     if (exit_code == nullptr) return sim::failure(false, error_invalid_parameter);
     *exit_code = target->ended ? target->exit_code : still_active;
     return true;
@@ -167,6 +179,9 @@ bool terminate_process(handle process, std::uint32_t exit_code) {
         return sim::failure(false, *error);
     }
     if (target == nullptr) return sim::failure(false, error_invalid_handle);
+    if (!grants(m, process, sim::process_terminate)) {
+        return sim::failure(false, error_access_denied);
+    }
     // Windows refuses to terminate a process that has already exited.
     if (target->ended) return sim::failure(false, error_access_denied);
     if (target->options.survives_termination || target->ends_at_ms) return true;

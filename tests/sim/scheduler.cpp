@@ -274,6 +274,9 @@ std::uint32_t wait_for_single_object(handle object, std::uint32_t milliseconds) 
     }
     if (record == nullptr) ++m.stale_handle_uses;
     if (!waitable) return sim::failure(wait_failed, error_invalid_handle);
+    if (record->kind == sim::handle_kind::process && (record->access & sim::synchronize) == 0) {
+        return sim::failure(wait_failed, error_access_denied);
+    }
 
     // What is waited on is held here, so that a wait outlives a handle closed meanwhile.
     std::function<bool()> signalled;
@@ -326,6 +329,9 @@ handle create_thread(thread_procedure procedure, void* parameter) {
 bool get_exit_code_thread(handle thread, std::uint32_t* exit_code) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
+    if (auto error = m.enter(sim::operation::get_exit_code_thread)) {
+        return sim::failure(false, *error);
+    }
     const auto* record = m.find_handle(thread, sim::handle_kind::thread);
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
     if (exit_code == nullptr) return sim::failure(false, error_invalid_parameter);

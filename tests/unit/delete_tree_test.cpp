@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/unique_handle.h"
 #include "process/cleanup.h"
 #include "support/sim_test.h"
 
@@ -107,7 +108,7 @@ TEST_F(deleting_tree, a_file_that_cannot_be_deleted_stops_the_whole_walk) {
 
 TEST_F(deleting_tree, a_directory_that_cannot_be_removed_fails_every_enclosing_level) {
     machine().create_directory(wroot + L"/one/two");
-    machine().fail(sim::operation::remove_directory, platform::error_access_denied,
+    machine().fail(sim::operation::set_delete_disposition, platform::error_access_denied,
                    wroot + L"/one/two");
     EXPECT_FALSE(process::delete_tree(wroot, 0, false));
 
@@ -190,5 +191,240 @@ TEST_F(deleting_tree, cleanup_ends_the_processes_waits_a_second_then_empties_the
     append(tail, {":<D>:  cleanup_temp_directory exit", ":<D>:  cleanup exit"});
     EXPECT_EQ(lines(entries.end() - static_cast<long>(tail.size()), entries.end()), tail);
 }
+
+// --- What anyone may plant in the temporary directory ------------------------------
+
+TEST_F(deleting_tree, a_link_above_the_temporary_directory_leaves_everything_where_it_leads) {
+    machine().create_file(L"C:/Windows/Snap/temp/keep.txt");
+    machine().create_directory_link(L"C:/ProgramData/Quillmark", L"C:/Windows");
+
+    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+
+    EXPECT_TRUE(machine().exists(L"C:/Windows/Snap/temp/keep.txt"));
+    lines expected = entered(root, 0);
+    expected.push_back(
+        ":<ERROR>:  delete_tree directory does not lie where it is named. Nothing under it is "
+        "deleted " +
+        root + " \\\\?\\C:\\Windows\\Snap\\temp");
+    EXPECT_EQ(log_entries(), expected);
+    EXPECT_EQ(machine().open_handles(), 0u);
+}
+
+TEST_F(deleting_tree, a_directory_swapped_for_a_link_before_it_is_opened_is_left) {
+    machine().create_file(L"C:/Windows/System32/config/SAM");
+    machine().create_file(wroot + L"/sub/x.txt");
+    machine().replace_with_link_when(sim::operation::open_existing_file, wroot + L"/sub",
+                                     wroot + L"/sub", L"C:/Windows/System32");
+
+    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+
+    EXPECT_EQ(machine().replacements_done(), 1);
+    EXPECT_TRUE(machine().exists(L"C:/Windows/System32/config/SAM"));
+    lines expected = entered(root, 0);
+    append(expected, entered(root + "/sub", 1));
+    append(
+        expected,
+        {":<ERROR>:  delete_tree directory is a link. Nothing under it is deleted " + root + "/sub",
+         d("recursive call to delete_tree returned an error. Unable to delete directory " + root +
+           "/sub")});
+    EXPECT_EQ(log_entries(), expected);
+}
+
+TEST_F(deleting_tree, a_directory_being_walked_cannot_be_swapped_for_a_link) {
+    machine().create_file(L"C:/Windows/System32/config/SAM");
+    machine().create_file(wroot + L"/sub/x.txt");
+    machine().replace_with_link_when(sim::operation::find_first_file, wroot + L"/sub",
+                                     wroot + L"/sub", L"C:/Windows/System32");
+
+    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+
+    EXPECT_EQ(machine().replacements_done(), 0);
+    EXPECT_TRUE(machine().exists(L"C:/Windows/System32/config/SAM"));
+    EXPECT_TRUE(machine().tree(wroot).empty());
+}
+
+TEST_F(deleting_tree, links_and_other_reparse_points_go_themselves_and_targets_stay) {
+    machine().create_file(L"C:/Windows/win.ini");
+    machine().create_directory(L"C:/Users/admin/empty");
+    machine().create_file_link(wroot + L"/file-link", L"C:/Windows/win.ini");
+    machine().create_directory_link(wroot + L"/empty-link", L"C:/Users/admin/empty");
+    machine().create_file(wroot + L"/cloud.dat", platform::file_attribute_reparse_point);
+
+    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+
+    EXPECT_TRUE(machine().exists(L"C:/Windows/win.ini"));
+    EXPECT_TRUE(machine().exists(L"C:/Users/admin/empty"));
+    EXPECT_TRUE(machine().tree(wroot).empty());
+    lines expected = entered(root, 0);
+    append(expected, file_deleted(root + "/cloud.dat"));
+    append(expected,
+           {d("removing link " + root + "/empty-link"), d("link " + root + "/empty-link removed")});
+    append(expected, file_deleted(root + "/file-link"));
+    EXPECT_EQ(log_entries(), expected);
+}
+
+TEST_F(deleting_tree, names_the_plain_path_form_cannot_reach_are_deleted_too) {
+    const std::wstring deep = wroot + L"/" + std::wstring(120, L'a') + L"/" +
+                              std::wstring(120, L'b') + L"/" + std::wstring(120, L'c');
+    const std::vector<std::wstring> names{L"nul",    L"con.txt", L"aux",
+                                          L"trail.", L"blank ",  L"plain.txt"};
+    for (const auto& name : names) {
+        machine().create_file(wroot + L"/" + name);
+    }
+    machine().create_file(deep + L"/nul");
+
+    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+
+    EXPECT_TRUE(machine().tree(wroot).empty());
+    EXPECT_TRUE(lines_starting(log_entries(), ":<ERROR>:").empty());
+    EXPECT_EQ(machine().open_handles(), 0u);
+}
+
+TEST_F(deleting_tree, a_line_break_in_a_name_cannot_start_a_line_of_the_log) {
+    machine().create_file(wroot + L"/x\n[2026-01-02 03-04-05] ERROR forged\r.txt");
+
+    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+
+    lines expected = entered(root, 0);
+    append(expected, file_deleted(root + "/x?[2026-01-02 03-04-05] ERROR forged?.txt"));
+    EXPECT_EQ(log_entries(), expected);
+}
+
+TEST_F(deleting_tree, a_file_deleted_while_open_elsewhere_keeps_its_directory_until_closed) {
+    machine().create_file(wroot + L"/sub/open.txt");
+    platform::unique_file_handle reader(platform::open_existing_file(
+        (wroot + L"/sub/open.txt").c_str(), 0x80000000,
+        platform::file_share_read | platform::file_share_write | platform::file_share_delete, 0));
+    ASSERT_TRUE(reader);
+
+    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+
+    const lines entries = log_entries();
+    EXPECT_EQ(lines(entries.end() - 4, entries.end()),
+              (lines{d("file " + root + "/sub/open.txt deleted"),
+                     d("RemoveDirectory returned an error. Unable to delete empty directory " +
+                       root + "/sub"),
+                     ":<ERROR>:  delete_tree The directory is not empty.\r\n",
+                     d("recursive call to delete_tree returned an error. Unable to delete "
+                       "directory " +
+                       root + "/sub")}));
+    reader.reset();
+    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+    EXPECT_TRUE(machine().tree(wroot).empty());
+}
+
+TEST_F(deleting_tree, a_read_only_file_with_another_name_is_not_changed) {
+    machine().create_file(wroot + L"/linked.txt", platform::file_attribute_readonly);
+    machine().set_link_count(wroot + L"/linked.txt", 2);
+
+    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+
+    EXPECT_NE(*machine().attributes(wroot + L"/linked.txt") & platform::file_attribute_readonly,
+              0u);
+    const lines entries = log_entries();
+    EXPECT_EQ(lines(entries.end() - 2, entries.end()),
+              (lines{d("DeleteFile returned an error. Unable to delete directory " + root +
+                       "/linked.txt"),
+                     ":<ERROR>:  delete_tree Access is denied.\r\n"}));
+}
+
+// Each call the walk makes, failing, ends it with the call and the system's text named.
+struct failed_call {
+    const char* name;
+    sim::operation op;
+    const wchar_t* subject;
+    std::vector<std::string> last_lines;
+};
+
+class deleting_tree_failure : public deleting_tree,
+                              public testing::WithParamInterface<failed_call> {};
+
+TEST_P(deleting_tree_failure, ends_the_walk_with_its_lines) {
+    machine().create_file(wroot + L"/sub/a.txt");
+    machine().create_directory_link(wroot + L"/sub/link", L"C:/Windows");
+    machine().fail(GetParam().op, platform::error_access_denied,
+                   GetParam().subject[0] == L'\0' ? std::wstring() : wroot + GetParam().subject);
+
+    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+
+    lines expected;
+    for (const auto& line : GetParam().last_lines) {
+        expected.push_back(line.starts_with(":") ? line : d(line));
+    }
+    const lines entries = log_entries();
+    ASSERT_GE(entries.size(), expected.size());
+    EXPECT_EQ(lines(entries.end() - static_cast<long>(expected.size()), entries.end()), expected);
+    EXPECT_EQ(machine().open_handles(), 0u);
+}
+
+const std::string denied = ":<ERROR>:  delete_tree Access is denied.\r\n";
+const std::string sub = root + "/sub";
+
+INSTANTIATE_TEST_SUITE_P(
+    calls, deleting_tree_failure,
+    testing::Values(
+        failed_call{"open_root",
+                    sim::operation::open_existing_file,
+                    L"",
+                    {"directory " + root + " level 0",
+                     "CreateFile returned an error. Unable to open directory " + root, denied}},
+        failed_call{
+            "query_root",
+            sim::operation::get_file_information_by_handle,
+            L"",
+            {"GetFileInformationByHandle returned an error. Unable to delete " + root, denied}},
+        failed_call{"final_path_of_root",
+                    sim::operation::get_final_path_name_by_handle,
+                    L"",
+                    {":<ERROR>:  delete_tree directory does not lie where it is named. Nothing "
+                     "under it is deleted " +
+                     root + " "}},
+        failed_call{
+            "name_of_root",
+            sim::operation::get_file_name_by_handle,
+            L"",
+            {"GetFileInformationByHandleEx returned an error. Unable to delete " + root, denied}},
+        failed_call{
+            "name_of_a_directory",
+            sim::operation::get_file_name_by_handle,
+            L"/sub",
+            {"GetFileInformationByHandleEx returned an error. Unable to delete " + sub, denied,
+             "recursive call to delete_tree returned an error. Unable to delete "
+             "directory " +
+                 sub}},
+        failed_call{
+            "removing_a_link",
+            sim::operation::set_delete_disposition,
+            L"/sub/link",
+            {"removing link " + sub + "/link", "Unable to remove link " + sub + "/link", denied,
+             "recursive call to delete_tree returned an error. Unable to delete "
+             "directory " +
+                 sub}},
+        failed_call{
+            "opening_a_link",
+            sim::operation::open_existing_file,
+            L"/sub/link",
+            {"removing link " + sub + "/link", "Unable to remove link " + sub + "/link", denied,
+             "recursive call to delete_tree returned an error. Unable to delete "
+             "directory " +
+                 sub}},
+        failed_call{
+            "deleting_a_file",
+            sim::operation::set_delete_disposition,
+            L"/sub/a.txt",
+            {"deleting file " + sub + "/a.txt",
+             "DeleteFile returned an error. Unable to delete directory " + sub + "/a.txt", denied,
+             "recursive call to delete_tree returned an error. Unable to delete "
+             "directory " +
+                 sub}},
+        failed_call{"opening_a_directory",
+                    sim::operation::open_existing_file,
+                    L"/sub",
+                    {"directory " + sub + " level 1",
+                     "CreateFile returned an error. Unable to open directory " + sub, denied,
+                     "recursive call to delete_tree returned an error. Unable to delete "
+                     "directory " +
+                         sub}}),
+    [](const testing::TestParamInfo<failed_call>& info) { return std::string(info.param.name); });
 
 }  // namespace

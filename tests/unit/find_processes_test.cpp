@@ -54,6 +54,7 @@ TEST_F(finding_processes, two_instances_are_found_in_enumeration_order) {
     ASSERT_TRUE(find_processes(L"snapteld.exe", found));
     ASSERT_EQ(found.size(), 2u);
     platform::terminate_process(found[0]->handle(), 9);
+    platform::sleep(sim::default_exit_delay_ms);
     EXPECT_EQ(machine().exit_code(second), 9u);
     EXPECT_TRUE(machine().is_running(third));
 }
@@ -121,6 +122,72 @@ TEST_F(finding_processes, an_image_path_longer_than_the_path_limit_is_still_foun
               std::vector<std::string>{":<D>:  find_processes adding process " +
                                        test::narrow(deep) + "\\snapteld.exe"});
 }
+
+// The image path is read again into a buffer that fits any path when the first read
+// says the buffer was too small; a process whose path still cannot be read is logged with
+// the second read's error and passed over.
+struct image_read_case {
+    const char* name;
+    std::vector<platform::error_code> failures;
+    int reads;
+    std::size_t found;
+    std::vector<std::string> lines;
+};
+
+class image_read : public finding_processes,
+                   public ::testing::WithParamInterface<image_read_case> {};
+
+TEST_P(image_read, is_retried_only_for_a_buffer_too_small) {
+    const auto& c = GetParam();
+    const auto id = machine().start_process(test::agent_image);
+    for (const auto error : c.failures) {
+        machine().fail(operation::get_process_image_file_name, error, std::to_wstring(id));
+    }
+    process_list found;
+    EXPECT_TRUE(find_processes(L"snapteld.exe", found));
+    EXPECT_EQ(found.size(), c.found);
+    EXPECT_EQ(log_entries(), c.lines);
+    EXPECT_EQ(machine().calls(operation::get_process_image_file_name), c.reads);
+    EXPECT_EQ(machine().open_handles(), c.found);
+}
+
+const std::string read_failed =
+    ":<ERROR>:  find_processes GetProcessImageFileName returned an error. Unable to get process "
+    "name.";
+const std::vector<std::string> found_agent{
+    ":<D>:  find_processes enter",
+    ":<D>:  find_processes adding process \\Device\\HarddiskVolume1\\svc\\bin\\snapteld.exe",
+    ":<D>:  find_processes processes found 1", ":<D>:  find_processes exit"};
+
+INSTANTIATE_TEST_SUITE_P(
+    cases, image_read,
+    ::testing::Values(
+        image_read_case{"too_small", {platform::error_insufficient_buffer}, 2, 1, found_agent},
+        // ERROR_BAD_LENGTH, which some versions of Windows give for the same reason.
+        image_read_case{"bad_length", {24}, 2, 1, found_agent},
+        image_read_case{"denied",
+                        {platform::error_access_denied},
+                        1,
+                        0,
+                        {":<D>:  find_processes enter", read_failed,
+                         ":<ERROR>:  find_processes Access is denied.\r\n",
+                         ":<D>:  find_processes processes found 0", ":<D>:  find_processes exit"}},
+        image_read_case{"denied_at_the_second_read",
+                        {platform::error_insufficient_buffer, platform::error_access_denied},
+                        2,
+                        0,
+                        {":<D>:  find_processes enter", read_failed,
+                         ":<ERROR>:  find_processes Access is denied.\r\n",
+                         ":<D>:  find_processes processes found 0", ":<D>:  find_processes exit"}},
+        image_read_case{"too_small_twice",
+                        {platform::error_insufficient_buffer, platform::error_insufficient_buffer},
+                        2,
+                        0,
+                        {":<D>:  find_processes enter", read_failed,
+                         ":<ERROR>:  find_processes The data area passed to a system call is too "
+                         "small.\r\n",
+                         ":<D>:  find_processes processes found 0", ":<D>:  find_processes exit"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(finding_processes, a_failed_enumeration_empties_the_list_and_is_logged) {
     machine().start_process(test::agent_image);

@@ -81,6 +81,44 @@ TEST_F(health_checks, a_failed_exit_code_query_is_logged_and_counts_as_not_runni
               (std::vector<std::wstring>{L"is_host_agent_running", L"Access is denied.\r\n"}));
 }
 
+// A search that cannot enumerate the processes makes the check fail even though what it
+// looks for runs, so that the group is restarted rather than trusted.
+struct failed_search_case {
+    const char* name;
+    bool (*check)();
+    lines expected;
+};
+
+class failed_search : public health_checks,
+                      public ::testing::WithParamInterface<failed_search_case> {};
+
+TEST_P(failed_search, counts_as_not_running) {
+    machine().start_process(test::agent_image);
+    machine().start_process(test::collector_image);
+    machine().start_process(test::publisher_image);
+    machine().fail(sim::operation::enum_processes, platform::error_access_denied);
+    EXPECT_FALSE(GetParam().check());
+    EXPECT_EQ(log_entries(), GetParam().expected);
+    EXPECT_EQ(machine().open_handles(), 0u);
+}
+
+const lines enumeration_failed{
+    ":<D>:  find_processes enter",
+    ":<ERROR>:  find_processes EnumProcesses returned an error. Unable to enumerate processes.",
+    ":<ERROR>:  find_processes Access is denied.\r\n"};
+
+INSTANTIATE_TEST_SUITE_P(
+    checks, failed_search,
+    ::testing::Values(
+        failed_search_case{"host_agent", supervision::is_host_agent_running,
+                           lines{agent_enter} + enumeration_failed + lines{agent_exit}},
+        failed_search_case{
+            "system_plugins", supervision::are_system_plugins_running,
+            lines{":<D>:  are_system_plugins_running enter", ":<D>:  is_process_running enter"} +
+                enumeration_failed +
+                lines{":<D>:  is_process_running exit", ":<D>:  are_system_plugins_running exit"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct plugins_case {
     bool collector, publisher, result;
     lines expected;

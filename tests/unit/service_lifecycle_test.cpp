@@ -143,6 +143,26 @@ INSTANTIATE_TEST_SUITE_P(controls, stop_request,
                                                      platform::service_control_shutdown}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(service_lifecycle, without_the_event_for_the_end_of_service_main_the_service_still_serves) {
+    machine().fail(sim::operation::create_event, 8);
+    machine().send_control(5000, platform::service_control_stop);
+    EXPECT_EQ(run_as_service(), 0);
+
+    EXPECT_EQ(reports(), (lines{start_pending, running, stop_pending, stopped}));
+    const lines start{d("wmain", "enter"), d("run_service", "enter"),
+                      d("run_service", "starting service ...")};
+    const lines stop{d("ServiceCtrlHandler", "enter"), d("stop_agent", "enter"),
+                     d("stop_agent", "exit"),          d("ServiceCtrlHandler", "send stop signal."),
+                     d("ServiceCtrlHandler", "exit"),  d("ServiceWorkerThread", "exit")};
+    // Nothing waits for ServiceMain's last line: it comes after the process's own end.
+    const lines end{d("ServiceMain", "worker thread has stopped."),
+                    d("ServiceMain", "status to stopped."), d("run_service", "exit"),
+                    d("wmain", "exit"), d("ServiceMain", "exit")};
+    EXPECT_EQ(shell_entries(), start + service_main_start + stop + end);
+    EXPECT_EQ(machine().stale_handle_uses(), 0);
+    EXPECT_EQ(machine().open_handles(), 0u);
+}
+
 TEST_F(service_lifecycle, a_worker_that_ends_by_itself_takes_the_service_straight_to_stopped) {
     machine().fail(sim::operation::create_process, platform::error_file_not_found);
     EXPECT_EQ(run_as_service(), 0);

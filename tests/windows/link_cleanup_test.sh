@@ -88,10 +88,34 @@ echo "agent state" >"$temp/note.txt"
 echo "agent state" >"$temp/sub/deep.txt"
 echo "must stay" >"$outside/keep/important.txt"
 echo "must stay" >"$outside/keep/inner/also.txt"
+mkdir -p "$outside/empty"
+echo "must stay" >"$outside/file.txt"
 ln -s "$outside/keep" "$temp/planted"
+ln -s "$outside/file.txt" "$temp/file-link"
+ln -s "$outside/empty" "$temp/empty-link"
 run_case inside LinkInsideTheTempDirectoryIsNotWalkedInto
-if [ ! -f "$outside/keep/important.txt" ]; then
-    fail "$outside/keep/important.txt was deleted"
+if [ ! -f "$outside/keep/important.txt" ] || [ ! -f "$outside/file.txt" ] ||
+    [ ! -d "$outside/empty" ]; then
+    fail "what a link points to was deleted"
+fi
+
+echo "Case names: entries the plain path form cannot reach, and a branch deeper than 260 characters"
+rm -rf "$temp" "$outside"
+mkdir -p "$temp" "$outside"
+for name in nul con.txt trail. "blank " plain.txt; do
+    echo "agent state" >"$temp/$name"
+done
+deep=$temp
+for level in 1 2 3 4 5 6; do
+    deep=$deep/level-$level-of-a-branch-that-goes-deeper-than-the-path-limit
+done
+mkdir -p "$deep"
+echo "agent state" >"$deep/bottom.txt"
+echo "agent state" >"$deep/nul"
+run_case names NamesThePlainPathFormCannotReachAreDeleted
+if [ -n "$(find "$temp" -mindepth 1 -print -quit)" ]; then
+    fail "the temporary directory was not emptied:"
+    find "$temp" -mindepth 1 | sed 's/^/    /'
 fi
 
 echo "Case temp: the temporary directory is itself a link to a directory elsewhere"

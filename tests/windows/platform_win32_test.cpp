@@ -271,6 +271,60 @@ TEST(Win32Files, DirectoryIsRemovedOnlyWhenEmpty) {
     EXPECT_FALSE(fs::exists(directory));
 }
 
+// What the clean-up relies on when it reaches entries through handles, as the simulated
+// machine models it.
+TEST(Win32Files, EntriesReachedThroughHandles) {
+    const scratch_directory scratch;
+    const fs::path directory = scratch.path() / "sub";
+    fs::create_directory(directory);
+    const fs::path file = directory / "a.txt";
+    std::ofstream(file) << "x";
+    constexpr std::uint32_t share = platform::file_share_read | platform::file_share_write;
+    constexpr std::uint32_t access =
+        platform::delete_access | platform::file_read_attributes | platform::file_write_attributes;
+    const auto open = [&](const fs::path& path, std::uint32_t flags) {
+        return platform::unique_file_handle(
+            platform::open_existing_file((L"\\\\?\\" + path.wstring()).c_str(), access, share,
+                                         flags | platform::file_flag_open_reparse_point));
+    };
+
+    // A directory opens only with backup semantics.
+    EXPECT_FALSE(open(directory, 0));
+    EXPECT_EQ(platform::get_last_error(), platform::error_access_denied);
+    platform::unique_file_handle held = open(directory, platform::file_flag_backup_semantics);
+    ASSERT_TRUE(held);
+    platform::file_information information;
+    ASSERT_TRUE(platform::get_file_information_by_handle(held.get(), information));
+    EXPECT_NE(information.attributes & platform::file_attribute_directory, 0u);
+    EXPECT_EQ(information.number_of_links, 1u);
+    std::wstring name;
+    ASSERT_TRUE(platform::get_file_name_by_handle(held.get(), name));
+    EXPECT_EQ(name, directory.wstring().substr(2));
+    std::wstring final(platform::max_path, L'\0');
+    final.resize(
+        platform::get_final_path_name_by_handle(held.get(), final.data(), platform::max_path));
+    EXPECT_EQ(platform::compare_string_ignore_case(final.c_str(),
+                                                   (L"\\\\?\\" + directory.wstring()).c_str()),
+              0);
+    EXPECT_FALSE(platform::set_delete_disposition(held.get()));
+    EXPECT_EQ(platform::get_last_error(), platform::error_dir_not_empty);
+
+    // A read-only file goes once its attributes are set through the same handle.
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::remove);
+    {
+        platform::unique_file_handle entry = open(file, platform::file_flag_backup_semantics);
+        ASSERT_TRUE(entry);
+        EXPECT_FALSE(platform::set_delete_disposition(entry.get()));
+        EXPECT_EQ(platform::get_last_error(), platform::error_access_denied);
+        EXPECT_TRUE(platform::set_file_attributes_by_handle(entry.get(), 0));
+        EXPECT_TRUE(platform::set_delete_disposition(entry.get()));
+    }
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(platform::set_delete_disposition(held.get()));
+    held.reset();
+    EXPECT_FALSE(fs::exists(directory));
+}
+
 TEST(Win32Files, CreateAlwaysEmptiesAnExistingFile) {
     const scratch_directory scratch;
     const fs::path file = scratch.path() / "log.txt";

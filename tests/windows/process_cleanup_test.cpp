@@ -386,10 +386,38 @@ TEST(PlantedLink, LinkInsideTheTempDirectoryIsNotWalkedInto) {
     start_new_log();
     process::cleanup();
 
+    // Wine opens the target of a Unix link even when asked for the link itself, and
+    // deleting through such a handle would delete the target: where the handle really
+    // leads shows it, and the link is left.
     const std::vector<std::string> lines = log_lines();
+    const std::string outside = "\\quillmark-link-target\\";
+    const std::string left =
+        ":<ERROR>:  delete_tree entry leads outside the directory. It is left ";
     EXPECT_TRUE(has_line(lines, ":<D>:  delete_tree removing link " + temp_text + "/planted"));
+    EXPECT_TRUE(has_line(lines, left + temp_text + "/planted " + outside + "keep"));
+    EXPECT_TRUE(has_line(lines, left + temp_text + "/file-link " + outside + "file.txt"));
+    EXPECT_TRUE(has_line(lines, left + temp_text + "/empty-link " + outside + "empty"));
+    EXPECT_TRUE(has_line(lines, ":<D>:  delete_tree file " + temp_text + "/sub/deep.txt deleted"));
     EXPECT_TRUE(no_line_contains(lines, temp_text + "/planted/"));
     EXPECT_TRUE(no_line_contains(lines, "directory " + temp_text + "/planted level"));
+    EXPECT_TRUE(no_line_contains(lines, "link " + temp_text + "/file-link deleted"));
+    EXPECT_TRUE(no_line_contains(lines, "empty-link removed"));
+}
+
+TEST(PlantedLink, NamesThePlainPathFormCannotReachAreDeleted) {
+    if (!planted_case_is("names")) {
+        GTEST_SKIP() << "run by link_cleanup_test.sh, which makes the entries";
+    }
+    start_new_log();
+    process::cleanup();
+
+    const std::vector<std::string> lines = log_lines();
+    EXPECT_TRUE(no_line_contains(lines, ":<ERROR>:"));
+    for (const char* name : {"nul", "con.txt", "trail.", "blank "}) {
+        EXPECT_TRUE(
+            has_line(lines, ":<D>:  delete_tree file " + temp_text + "/" + name + " deleted"))
+            << name;
+    }
 }
 
 TEST(PlantedLink, TempDirectoryThatIsALinkIsLeftAlone) {
@@ -404,9 +432,9 @@ TEST(PlantedLink, TempDirectoryThatIsALinkIsLeftAlone) {
 
     const std::vector<std::string> lines = log_lines();
     EXPECT_TRUE(has_line(lines,
-                         ":<ERROR>:  delete_tree directory is a link. Nothing under it is "
-                         "deleted " +
-                             temp_text));
+                         ":<ERROR>:  delete_tree directory does not lie where it is named. "
+                         "Nothing under it is deleted " +
+                             temp_text + " \\\\?\\C:\\quillmark-link-target\\elsewhere"));
     EXPECT_TRUE(no_line_contains(lines, temp_text + "/"));
     EXPECT_TRUE(fs::exists(temp_directory() / "inner" / "kept.txt"));
 }

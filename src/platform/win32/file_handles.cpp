@@ -1,0 +1,57 @@
+// Files and directories reached through handles rather than by name.
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+handle open_existing_file(const wchar_t* name, std::uint32_t access, std::uint32_t share_mode,
+                          std::uint32_t flags) {
+    return ::CreateFileW(name, access, share_mode, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+bool get_file_information_by_handle(handle file, file_information& information) {
+    BY_HANDLE_FILE_INFORMATION found{};
+    if (::GetFileInformationByHandle(file, &found) == 0) {
+        return false;
+    }
+    information.attributes = found.dwFileAttributes;
+    information.volume_serial_number = found.dwVolumeSerialNumber;
+    information.number_of_links = found.nNumberOfLinks;
+    return true;
+}
+
+std::uint32_t get_final_path_name_by_handle(handle file, wchar_t* buffer, std::uint32_t size) {
+    return ::GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+}
+
+bool get_file_name_by_handle(handle file, std::wstring& name) {
+    // The name's length comes first; a name as long as the platform allows always fits.
+    std::vector<DWORD> buffer((sizeof(FILE_NAME_INFO) + 32768 * sizeof(WCHAR)) / sizeof(DWORD));
+    auto* found = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (::GetFileInformationByHandleEx(file, FileNameInfo, found,
+                                       static_cast<DWORD>(buffer.size() * sizeof(DWORD))) == 0) {
+        return false;
+    }
+    name.assign(found->FileName, found->FileNameLength / sizeof(WCHAR));
+    return true;
+}
+
+bool set_file_attributes_by_handle(handle file, std::uint32_t attributes) {
+    FILE_BASIC_INFO basic{};
+    // Zero times leave the times as they are; zero attributes would too, so an entry
+    // left with no attribute at all is given the plain one.
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+bool set_delete_disposition(handle file) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                        sizeof disposition) != 0;
+}
+
+}  // namespace platform

@@ -210,11 +210,15 @@ TEST_F(deleting_tree, a_link_above_the_temporary_directory_leaves_everything_whe
     EXPECT_EQ(machine().open_handles(), 0u);
 }
 
+// Someone replaces the directory sub with a link to System32 when the walk calls `op` on it.
+void plant_swap(sim::machine& machine, sim::operation op) {
+    machine.create_file(L"C:/Windows/System32/config/SAM");
+    machine.create_file(wroot + L"/sub/x.txt");
+    machine.replace_with_link_when(op, wroot + L"/sub", wroot + L"/sub", L"C:/Windows/System32");
+}
+
 TEST_F(deleting_tree, a_directory_swapped_for_a_link_before_it_is_opened_is_left) {
-    machine().create_file(L"C:/Windows/System32/config/SAM");
-    machine().create_file(wroot + L"/sub/x.txt");
-    machine().replace_with_link_when(sim::operation::open_existing_file, wroot + L"/sub",
-                                     wroot + L"/sub", L"C:/Windows/System32");
+    plant_swap(machine(), sim::operation::open_existing_file);
 
     EXPECT_FALSE(process::delete_tree(wroot, 0, false));
 
@@ -231,10 +235,7 @@ TEST_F(deleting_tree, a_directory_swapped_for_a_link_before_it_is_opened_is_left
 }
 
 TEST_F(deleting_tree, a_directory_being_walked_cannot_be_swapped_for_a_link) {
-    machine().create_file(L"C:/Windows/System32/config/SAM");
-    machine().create_file(wroot + L"/sub/x.txt");
-    machine().replace_with_link_when(sim::operation::find_first_file, wroot + L"/sub",
-                                     wroot + L"/sub", L"C:/Windows/System32");
+    plant_swap(machine(), sim::operation::find_first_file);
 
     EXPECT_TRUE(process::delete_tree(wroot, 0, false));
 

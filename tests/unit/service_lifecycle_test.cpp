@@ -37,6 +37,13 @@ std::string e(const std::string& tag, const std::string& text) {
     return ":<ERROR>:  " + tag + " " + text;
 }
 
+const lines service_start{d("wmain", "enter"), d("run_service", "enter"),
+                          d("run_service", "starting service ...")};
+// A stop request, from the handler to the worker's end.
+const lines service_stop{
+    d("ServiceCtrlHandler", "enter"), d("stop_agent", "enter"),
+    d("stop_agent", "exit"),          d("ServiceCtrlHandler", "send stop signal."),
+    d("ServiceCtrlHandler", "exit"),  d("ServiceWorkerThread", "exit")};
 const lines service_main_start{
     d("ServiceMain", "enter"),
     d("ServiceMain", "set status to pending."),
@@ -124,13 +131,9 @@ TEST_P(stop_request, stops_the_group_reports_the_stop_and_ends_in_order) {
     EXPECT_EQ(run_as_service(), 0);
 
     EXPECT_EQ(reports(), (lines{start_pending, running, stop_pending, stopped}));
-    const lines start{d("wmain", "enter"), d("run_service", "enter"),
-                      d("run_service", "starting service ...")};
-    const lines stop{d("ServiceCtrlHandler", "enter"), d("stop_agent", "enter"),
-                     d("stop_agent", "exit"),          d("ServiceCtrlHandler", "send stop signal."),
-                     d("ServiceCtrlHandler", "exit"),  d("ServiceWorkerThread", "exit")};
     const lines end{d("run_service", "exit"), d("wmain", "exit")};
-    EXPECT_EQ(shell_entries(), start + service_main_start + stop + service_main_end + end);
+    EXPECT_EQ(shell_entries(),
+              service_start + service_main_start + service_stop + service_main_end + end);
     EXPECT_TRUE(agents().empty());
     EXPECT_TRUE(plugins().empty());
     EXPECT_EQ(machine().stale_handle_uses(), 0);
@@ -149,16 +152,11 @@ TEST_F(service_lifecycle, without_the_event_for_the_end_of_service_main_the_serv
     EXPECT_EQ(run_as_service(), 0);
 
     EXPECT_EQ(reports(), (lines{start_pending, running, stop_pending, stopped}));
-    const lines start{d("wmain", "enter"), d("run_service", "enter"),
-                      d("run_service", "starting service ...")};
-    const lines stop{d("ServiceCtrlHandler", "enter"), d("stop_agent", "enter"),
-                     d("stop_agent", "exit"),          d("ServiceCtrlHandler", "send stop signal."),
-                     d("ServiceCtrlHandler", "exit"),  d("ServiceWorkerThread", "exit")};
     // Nothing waits for ServiceMain's last line: it comes after the process's own end.
     const lines end{d("ServiceMain", "worker thread has stopped."),
                     d("ServiceMain", "status to stopped."), d("run_service", "exit"),
                     d("wmain", "exit"), d("ServiceMain", "exit")};
-    EXPECT_EQ(shell_entries(), start + service_main_start + stop + end);
+    EXPECT_EQ(shell_entries(), service_start + service_main_start + service_stop + end);
     EXPECT_EQ(machine().stale_handle_uses(), 0);
     EXPECT_EQ(machine().open_handles(), 0u);
 }

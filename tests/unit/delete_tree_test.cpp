@@ -360,6 +360,8 @@ TEST_P(deleting_tree_failure, ends_the_walk_with_its_lines) {
 
 const std::string denied = ":<ERROR>:  delete_tree Access is denied.\r\n";
 const std::string sub = root + "/sub";
+const std::string sub_failed =
+    "recursive call to delete_tree returned an error. Unable to delete directory " + sub;
 
 INSTANTIATE_TEST_SUITE_P(
     calls, deleting_tree_failure,
@@ -385,39 +387,27 @@ INSTANTIATE_TEST_SUITE_P(
             sim::operation::get_file_name_by_handle,
             L"",
             {"GetFileInformationByHandleEx returned an error. Unable to delete " + root, denied}},
-        failed_call{
-            "name_of_a_directory",
-            sim::operation::get_file_name_by_handle,
-            L"/sub",
-            {"GetFileInformationByHandleEx returned an error. Unable to delete " + sub, denied,
-             "recursive call to delete_tree returned an error. Unable to delete "
-             "directory " +
-                 sub}},
-        failed_call{
-            "removing_a_link",
-            sim::operation::set_delete_disposition,
-            L"/sub/link",
-            {"removing link " + sub + "/link", "Unable to remove link " + sub + "/link", denied,
-             "recursive call to delete_tree returned an error. Unable to delete "
-             "directory " +
-                 sub}},
-        failed_call{
-            "opening_a_link",
-            sim::operation::open_existing_file,
-            L"/sub/link",
-            {"removing link " + sub + "/link", "Unable to remove link " + sub + "/link", denied,
-             "recursive call to delete_tree returned an error. Unable to delete "
-             "directory " +
-                 sub}},
-        failed_call{
-            "deleting_a_file",
-            sim::operation::set_delete_disposition,
-            L"/sub/a.txt",
-            {"deleting file " + sub + "/a.txt",
-             "DeleteFile returned an error. Unable to delete directory " + sub + "/a.txt", denied,
-             "recursive call to delete_tree returned an error. Unable to delete "
-             "directory " +
-                 sub}},
+        failed_call{"name_of_a_directory",
+                    sim::operation::get_file_name_by_handle,
+                    L"/sub",
+                    {"GetFileInformationByHandleEx returned an error. Unable to delete " + sub,
+                     denied, sub_failed}},
+        failed_call{"removing_a_link",
+                    sim::operation::set_delete_disposition,
+                    L"/sub/link",
+                    {"removing link " + sub + "/link", "Unable to remove link " + sub + "/link",
+                     denied, sub_failed}},
+        failed_call{"opening_a_link",
+                    sim::operation::open_existing_file,
+                    L"/sub/link",
+                    {"removing link " + sub + "/link", "Unable to remove link " + sub + "/link",
+                     denied, sub_failed}},
+        failed_call{"deleting_a_file",
+                    sim::operation::set_delete_disposition,
+                    L"/sub/a.txt",
+                    {"deleting file " + sub + "/a.txt",
+                     "DeleteFile returned an error. Unable to delete directory " + sub + "/a.txt",
+                     denied, sub_failed}},
         failed_call{"opening_a_directory",
                     sim::operation::open_existing_file,
                     L"/sub",

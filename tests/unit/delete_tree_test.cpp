@@ -408,14 +408,12 @@ INSTANTIATE_TEST_SUITE_P(
                     {"deleting file " + sub + "/a.txt",
                      "DeleteFile returned an error. Unable to delete directory " + sub + "/a.txt",
                      denied, sub_failed}},
-        failed_call{"opening_a_directory",
-                    sim::operation::open_existing_file,
-                    L"/sub",
-                    {"directory " + sub + " level 1",
-                     "CreateFile returned an error. Unable to open directory " + sub, denied,
-                     "recursive call to delete_tree returned an error. Unable to delete "
-                     "directory " +
-                         sub}}),
+        failed_call{
+            "opening_a_directory",
+            sim::operation::open_existing_file,
+            L"/sub",
+            {"directory " + sub + " level 1",
+             "CreateFile returned an error. Unable to open directory " + sub, denied, sub_failed}}),
     [](const testing::TestParamInfo<failed_call>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -93,6 +93,29 @@ inline constexpr int csidl_program_files = 38;
 inline constexpr std::uint32_t shgfp_type_current = 0;
 std::int32_t get_folder_path(int folder, std::uint32_t flags, wchar_t* path);
 
+// --- Version resource ----------------------------------------------------------
+// Only the Windows tests read it, from the built executable: the simulated machine has
+// no executables and does not define these.
+
+// The part of VS_FIXEDFILEINFO that holds the versions: the first two of the four
+// numbers in the high and low words of *_ms, the last two in those of *_ls.
+struct fixed_file_version {
+    std::uint32_t file_version_ms = 0;
+    std::uint32_t file_version_ls = 0;
+    std::uint32_t product_version_ms = 0;
+    std::uint32_t product_version_ls = 0;
+};
+
+// GetFileVersionInfoSizeW and GetFileVersionInfoW on the file `path`, then
+// VerQueryValueW(L"\\"): its fixed versions. False when the file cannot be read or has
+// no version resource.
+bool get_file_version(const wchar_t* path, fixed_file_version& version);
+
+// The same, then VerQueryValueW(L"\\StringFileInfo\\<language><code page>\\<name>") for
+// the first language and code page that \VarFileInfo\Translation lists: the text of
+// `name` (ProductName, FileVersion, ...). False when the file or the text is missing.
+bool get_file_version_text(const wchar_t* path, const wchar_t* name, std::wstring& text);
+
 // --- Text --------------------------------------------------------------------
 
 // lstrcmpiW: 0 when the two texts are equal apart from letter case.
@@ -354,5 +377,30 @@ bool set_delete_disposition(handle file);
 // left it (emptied it, written more). `written` gets the bytes written, also when the
 // call fails part way (a full disk: error 112 after what fitted).
 bool write_file(handle file, const void* data, std::uint32_t size, std::uint32_t* written);
+
+// --- Measuring ---------------------------------------------------------------------
+// Only the programs of bench/windows use these, and only the Windows backend defines
+// them: the simulated machine has no process costs worth measuring.
+
+// SERVICE_STOP: the right to send a service the stop control.
+inline constexpr std::uint32_t service_stop = 0x20;
+
+// ControlService: sends `control` and fills `status` with the service's last reported
+// status. Under Wine and on Windows the call returns once the service's control handler
+// has returned.
+bool control_service(handle service, std::uint32_t control, service_status& status);
+
+// GetProcessHandleCount(GetCurrentProcess()): the handles this process holds open. Where
+// the system answers 0 (Wine), the handle values GetHandleInformation accepts are counted.
+bool get_own_handle_count(std::uint32_t* count);
+
+// GetProcessMemoryInfo(GetCurrentProcess()) with PROCESS_MEMORY_COUNTERS_EX: PrivateUsage,
+// the bytes of memory committed to this process alone; PagefileUsage where the system
+// leaves PrivateUsage 0 (Wine).
+bool get_own_private_bytes(std::uint64_t* bytes);
+
+// GetProcessHeaps and HeapWalk: the bytes of the blocks in use on every heap of this
+// process, whatever pages the heaps keep besides. The caller runs alone meanwhile.
+bool get_own_heap_bytes_in_use(std::uint64_t* bytes);
 
 }  // namespace platform

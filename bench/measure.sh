@@ -217,14 +217,15 @@ for name in "$agent" "$collector" "$publisher"; do
 done
 printf 'plugins: []\r\n' >"$install_dir/snap config.yaml"
 
-machine_cpu=$(lscpu | sed -nE 's/^Model name: +//p' | head -n 1)
-machine_cores=$(nproc)
-machine_kernel=$(uname -sr)
-wine_version=$(wine --version 2>/dev/null)
-load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-measured_on=$(date '+%Y-%m-%d %H:%M %Z')
 figures=$scratch/figures.txt
-: >"$figures"
+{
+    echo "measured_on=$(date '+%Y-%m-%d %H:%M %Z')"
+    echo "machine_cpu=$(lscpu | sed -nE 's/^Model name: +//p' | head -n 1)"
+    echo "machine_cores=$(nproc)"
+    echo "machine_kernel=$(uname -sr)"
+    echo "wine_version=$(wine --version 2>/dev/null)"
+    echo "load_before=$(cut -d' ' -f1-3 /proc/loadavg)"
+} >"$figures"
 
 # --- 1. CPU while watching, and 2. stops ------------------------------------------------------
 
@@ -348,6 +349,5 @@ rm -f "$log" "$install_dir/bare-writes.log"
 # The values are kept beside the build, so that the page can be written again from them.
 cp "$figures" "$build/figures.txt"
 say "Writing $results"
-. "$repo/bench/results.sh"
-write_results "$figures" >"$results"
+bash "$repo/bench/results.sh" "$figures" >"$results"
 say "Done: $results"

@@ -11,9 +11,9 @@
 //   service_costs health <processes> <rounds> one health cycle against one bare process
 //                                             enumeration, with <processes> idle copies of
 //                                             this program running beside the agent group
-//   service_costs restarts <count>            handles and private memory of this process
-//                                             after 1, 10, ... and <count> restarts of the
-//                                             agent group
+//   service_costs restarts <count>            handles, private memory and heap bytes in use
+//                                             of this process after 1, 10, ... and <count>
+//                                             restarts of the agent group
 //   service_costs log <iterations>            one debug line at the settings' LogLevel,
 //                                             and the loop or the bare write beside it
 //
@@ -144,9 +144,9 @@ int stop(const std::wstring& name) {
 // The stand-in agent acts as the host agent (and starts the plugins) when it is given a
 // configuration file; it never reads it.
 bool launch_agent_group() {
-    std::vector<wchar_t> command_line = supervision::agent_command_line(
-        logging::get_module_directory() + L"\\snapteld.exe",
-        logging::get_module_directory() + L"\\snap config.yaml");
+    std::vector<wchar_t> command_line =
+        supervision::agent_command_line(logging::get_module_directory() + L"\\snapteld.exe",
+                                        logging::get_module_directory() + L"\\snap config.yaml");
     return supervision::start_agent(command_line.data());
 }
 
@@ -170,11 +170,11 @@ bool wait_until_healthy() {
 std::size_t process_count() {
     std::vector<std::uint32_t> ids(identifier_capacity);
     std::uint32_t filled = 0;
-    if (!platform::enum_processes(ids.data(), static_cast<std::uint32_t>(ids.size() * 4),
-                                  &filled)) {
+    if (!platform::enum_processes(
+            ids.data(), static_cast<std::uint32_t>(ids.size() * sizeof(std::uint32_t)), &filled)) {
         return 0;
     }
-    return filled / 4;
+    return filled / sizeof(std::uint32_t);
 }
 
 int health(std::size_t unrelated, std::size_t rounds) {
@@ -220,7 +220,8 @@ int health(std::size_t unrelated, std::size_t rounds) {
         for (std::size_t round = 0; round < rounds; ++round) {
             std::uint32_t filled = 0;
             clock_type::time_point start = clock_type::now();
-            platform::enum_processes(ids.data(), static_cast<std::uint32_t>(ids.size() * 4),
+            platform::enum_processes(ids.data(),
+                                     static_cast<std::uint32_t>(ids.size() * sizeof(std::uint32_t)),
                                      &filled);
             enumeration_us.push_back(microseconds_since(start));
 
@@ -275,6 +276,10 @@ bool print_own_costs(std::size_t restarts) {
 }
 
 int restarts(std::size_t count) {
+    // The runtime gives standard output its buffer at the first line written: written
+    // now, it is not counted as memory the restarts took.
+    print("restarts", static_cast<unsigned long long>(count));
+    std::fflush(stdout);
     if (!launch_agent_group() || !wait_until_healthy()) {
         std::fprintf(stderr, "the agent group did not come up\n");
         supervision::stop_agent();
@@ -338,10 +343,10 @@ int log_line(std::size_t iterations) {
         floor_ns = median_ns_per_iteration(iterations, [&last](std::size_t i) { last = i; });
     } else {
         const std::wstring name = logging::get_module_directory() + L"\\bare-writes.log";
-        const platform::unique_file_handle file(platform::create_file(
-            name.c_str(), platform::generic_write,
-            platform::file_share_read | platform::file_share_write, platform::create_always,
-            platform::file_attribute_normal));
+        const platform::unique_file_handle file(
+            platform::create_file(name.c_str(), platform::generic_write,
+                                  platform::file_share_read | platform::file_share_write,
+                                  platform::create_always, platform::file_attribute_normal));
         if (!file) {
             std::fprintf(stderr, "cannot create the file of the bare writes\n");
             return 1;
@@ -353,8 +358,8 @@ int log_line(std::size_t iterations) {
         bytes.push_back('\n');
         floor_ns = median_ns_per_iteration(iterations, [&file, &bytes](std::size_t) {
             std::uint32_t written = 0;
-            platform::write_file(file.get(), bytes.data(),
-                                 static_cast<std::uint32_t>(bytes.size()), &written);
+            platform::write_file(file.get(), bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                                 &written);
         });
     }
     print("log_level", static_cast<unsigned long long>(level));
@@ -366,9 +371,10 @@ int log_line(std::size_t iterations) {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: service_costs idle | poll | stop <service> | health <processes> <rounds> | "
-                 "restarts <count> | log <iterations>\n");
+    std::fprintf(
+        stderr,
+        "usage: service_costs idle | poll | stop <service> | health <processes> <rounds> | "
+        "restarts <count> | log <iterations>\n");
     return 2;
 }
 

@@ -224,10 +224,11 @@ EOF
 *Missed.* The private memory rose by $(calc '%.0f' "($private_n - $private_1) / 1024") KiB, while the handles and the bytes in use on the
 heaps are the same after 1 and after $restarts restarts: nothing a restart allocates is
 kept. What Wine reports is resident memory, pages touched at least once, and a page
-stays resident after what was on it is freed; the rise comes from the first time a less
-frequent path runs (an error line with the system's text when a search cannot read a
-process's path; the larger buffer for a long image path), and the table shows it level
-afterwards. Nothing to fix in the service; in other runs both readings were equal.
+stays resident after what was on it is freed: a path that runs only now and then touches
+a few more pages the first time it runs (a search that cannot read a process's path
+writes an error line with the system's text, for one; Wine keeps memory of its own
+outside the heaps, for another), and the table shows the figure level afterwards.
+Nothing to fix in the service; in other runs both readings were equal.
 
 EOF
         else

@@ -36,6 +36,7 @@ inline constexpr error_code error_invalid_parameter = 87;
 inline constexpr error_code error_insufficient_buffer = 122;
 inline constexpr error_code error_dir_not_empty = 145;
 inline constexpr error_code error_app_init_failure = 575;
+inline constexpr error_code error_service_specific_error = 1066;
 
 inline constexpr std::uint32_t infinite = 0xFFFFFFFF;
 
@@ -121,10 +122,24 @@ bool get_file_version_text(const wchar_t* path, const wchar_t* name, std::wstrin
 // lstrcmpiW: 0 when the two texts are equal apart from letter case.
 int compare_string_ignore_case(const wchar_t* first, const wchar_t* second);
 
+// CompareStringOrdinal(first, first_length, second, second_length, ignore_case): the two
+// texts of the given lengths compared unit by unit, with ignore_case by the system's
+// upper-case table, as the file system compares names. cstr_less_than, cstr_equal or
+// cstr_greater_than; 0 on failure.
+inline constexpr int cstr_less_than = 1;
+inline constexpr int cstr_equal = 2;
+inline constexpr int cstr_greater_than = 3;
+int compare_string_ordinal(const wchar_t* first, int first_length, const wchar_t* second,
+                           int second_length, bool ignore_case);
+
 // --- Clock -------------------------------------------------------------------
 
 // time(nullptr): the wall clock in whole seconds.
 std::time_t current_time();
+
+// GetTickCount64: milliseconds since the system started. Never set back or forward, unlike
+// the wall clock.
+std::uint64_t tick_count();
 
 // localtime: `when` as local calendar time. False when it cannot be converted.
 bool to_local_time(std::time_t when, std::tm& local);
@@ -196,7 +211,9 @@ bool create_process(wchar_t* command_line, bool inherit_handles, std::uint32_t c
                     const startup_info& startup, process_information& created);
 
 // K32EnumProcesses: fills `ids` (of `bytes` bytes) with process identifiers and
-// `bytes_returned` with the number of bytes filled in.
+// `bytes_returned` with the number of bytes filled in. A buffer too small for every
+// process is filled and the call succeeds: `bytes_returned` equal to `bytes` is the only
+// sign that more processes run.
 bool enum_processes(std::uint32_t* ids, std::uint32_t bytes, std::uint32_t* bytes_returned);
 
 // OpenProcess: a handle to process `id`, or nullptr.
@@ -206,6 +223,9 @@ handle open_process(std::uint32_t access, bool inherit_handle, std::uint32_t id)
 // (\Device\HarddiskVolume1\...). Returns the number of characters stored; 0 on failure,
 // also when the path does not fit `size` characters with its terminator.
 std::uint32_t get_process_image_file_name(handle process, wchar_t* buffer, std::uint32_t size);
+
+// GetCurrentProcessId: the identifier of the calling process.
+std::uint32_t get_current_process_id();
 
 // GetExitCodeProcess: still_active while the process runs.
 bool get_exit_code_process(handle process, std::uint32_t* exit_code);
@@ -243,6 +263,7 @@ inline constexpr std::uint32_t service_control_shutdown = 5;
 inline constexpr std::uint32_t sc_manager_connect = 0x1;
 inline constexpr std::uint32_t sc_manager_create_service = 0x2;
 inline constexpr std::uint32_t service_all_access = 0xF01FF;
+inline constexpr std::uint32_t service_start = 0x10;
 inline constexpr std::uint32_t service_query_status = 0x4;
 inline constexpr std::uint32_t delete_access = 0x10000;
 
@@ -266,6 +287,29 @@ bool query_service_status(handle service, service_status& status);
 
 // DeleteService.
 bool delete_service(handle service);
+
+// ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, {description}): the text the
+// Services console shows.
+bool change_service_description(handle service, const wchar_t* description);
+
+// SC_ACTION: what the manager does at a failure of the service, after `delay_ms`.
+inline constexpr std::uint32_t sc_action_restart = 1;
+struct sc_action {
+    std::uint32_t type = 0;
+    std::uint32_t delay_ms = 0;
+};
+
+// ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, {reset_period_s, no reboot
+// message, no command, count, actions}): the n-th failure in a row runs the n-th action,
+// every later one the last; the count goes back to 0 after `reset_period_s` seconds
+// without a failure. A restart action needs a handle with service_start.
+bool change_service_failure_actions(handle service, std::uint32_t reset_period_s,
+                                    const sc_action* actions, std::uint32_t count);
+
+// ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, {on_non_crash}): with
+// true the failure actions also run when the service reports itself stopped with a
+// non-zero exit code, not only when its process ends without reporting.
+bool change_service_failure_actions_flag(handle service, bool on_non_crash_failures);
 
 // CloseServiceHandle, for manager and service handles.
 bool close_service_handle(handle manager_or_service);
@@ -344,15 +388,13 @@ inline constexpr std::uint32_t file_flag_open_reparse_point = 0x00200000;
 handle open_existing_file(const wchar_t* name, std::uint32_t access, std::uint32_t share_mode,
                           std::uint32_t flags);
 
-// The part of BY_HANDLE_FILE_INFORMATION the system reads.
-struct file_information {
-    std::uint32_t attributes = 0;
-    std::uint32_t volume_serial_number = 0;
-    std::uint32_t number_of_links = 0;
-};
+// GetFileInformationByHandleEx(file, FileBasicInfo, ...): the attributes of the open
+// entry. Needs file_read_attributes.
+bool get_file_attributes_by_handle(handle file, std::uint32_t& attributes);
 
-// GetFileInformationByHandle.
-bool get_file_information_by_handle(handle file, file_information& information);
+// GetFileInformationByHandleEx(file, FileStandardInfo, ...): how many names (hard links)
+// the open file has.
+bool get_file_link_count(handle file, std::uint32_t& links);
 
 // GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS):
 // where the open entry really is, as \\?\C:\... Returns the length stored, terminator

@@ -43,10 +43,11 @@ std::wstring long_form(const std::wstring& path) {
     return native;
 }
 
-// Where a directory being emptied really is: its path on its volume, and the volume.
+// Where a directory being emptied really is: its path on its volume. The volume is asked
+// once, for the first directory, whose full final path is checked; every entry below is
+// opened itself, never what a link points to, and so lies on its directory's volume.
 struct place {
     std::wstring on_volume;
-    std::uint32_t volume = 0;
 };
 
 // The full path of the open entry, drive included; empty when it cannot be told.
@@ -82,11 +83,21 @@ platform::unique_file_handle open_entry(const std::wstring& native, std::uint32_
         platform::open_existing_file(native.c_str(), access, share_all_but_delete, open_flags));
 }
 
-bool query(platform::handle entry, const std::wstring& shown,
-           platform::file_information& information) {
-    if (!platform::get_file_information_by_handle(entry, information)) {
+// Each entry is asked only for what its checks need: its attributes, its path, and its
+// names when it is read-only. The volume's identity costs far more than any of them.
+bool query(platform::handle entry, const std::wstring& shown, std::uint32_t& attributes) {
+    if (!platform::get_file_attributes_by_handle(entry, attributes)) {
         logging::log_last_error<logging::severity::debug>(
-            tag, L"GetFileInformationByHandle returned an error. Unable to delete", shown);
+            tag, L"GetFileInformationByHandleEx returned an error. Unable to delete", shown);
+        return false;
+    }
+    return true;
+}
+
+bool path_on_volume(platform::handle entry, const std::wstring& shown, place& found) {
+    if (!platform::get_file_name_by_handle(entry, found.on_volume)) {
+        logging::log_last_error<logging::severity::debug>(
+            tag, L"GetFileInformationByHandleEx returned an error. Unable to delete", shown);
         return false;
     }
     return true;
@@ -95,15 +106,12 @@ bool query(platform::handle entry, const std::wstring& shown,
 // Whether the open entry lies directly in `parent`; otherwise an error line names the
 // entry and where it leads, and the entry is left. Only the directory part is compared:
 // some platforms give a name that ends in a dot or a blank without them.
-outcome lies_in(platform::handle entry, const platform::file_information& information,
-                const place& parent, const std::wstring& shown, place& found) {
-    found.volume = information.volume_serial_number;
-    if (!platform::get_file_name_by_handle(entry, found.on_volume)) {
-        logging::log_last_error<logging::severity::debug>(
-            tag, L"GetFileInformationByHandleEx returned an error. Unable to delete", shown);
+outcome lies_in(platform::handle entry, const place& parent, const std::wstring& shown,
+                place& found) {
+    if (!path_on_volume(entry, shown, found)) {
         return outcome::failed;
     }
-    if (found.volume == parent.volume && same_path(parent_of(found.on_volume), parent.on_volume)) {
+    if (same_path(parent_of(found.on_volume), parent.on_volume)) {
         return outcome::deleted;
     }
     logging::log_error(tag, L"entry leads outside the directory. It is left", shown,
@@ -127,7 +135,7 @@ bool is_as_listed(std::uint32_t listed, std::uint32_t found, const std::wstring&
 // `failed` reports a failed opening; every other failure or refusal is logged here.
 struct checked_entry {
     platform::unique_file_handle handle;
-    platform::file_information information;
+    std::uint32_t attributes = 0;
     place where;
     outcome result = outcome::failed;
 };
@@ -141,12 +149,11 @@ checked_entry open_checked(const std::wstring& native, std::uint32_t listed, con
         failed();
         return entry;
     }
-    if (!query(entry.handle.get(), shown, entry.information)) {
+    if (!query(entry.handle.get(), shown, entry.attributes)) {
         return entry;
     }
-    entry.result = lies_in(entry.handle.get(), entry.information, parent, shown, entry.where);
-    if (entry.result == outcome::deleted &&
-        !is_as_listed(listed, entry.information.attributes, shown)) {
+    entry.result = lies_in(entry.handle.get(), parent, shown, entry.where);
+    if (entry.result == outcome::deleted && !is_as_listed(listed, entry.attributes, shown)) {
         entry.result = outcome::left;
     }
     return entry;
@@ -187,11 +194,12 @@ outcome delete_file(const std::wstring& shown, const std::wstring& native, std::
         return file.result;
     }
     // The attributes belong to the file, not to the name: a file with other names
-    // elsewhere keeps them, and then cannot be deleted if it is read-only.
-    const std::uint32_t attributes = file.information.attributes;
+    // elsewhere keeps them, and then cannot be deleted if it is read-only. A failure here
+    // shows as the deletion's failure below.
+    const std::uint32_t attributes = file.attributes;
+    std::uint32_t links = 0;
     if (has(attributes, platform::file_attribute_readonly) &&
-        file.information.number_of_links <= 1) {
-        // A failure here shows as the deletion's failure below.
+        platform::get_file_link_count(file.handle.get(), links) && links <= 1) {
         platform::set_file_attributes_by_handle(file.handle.get(),
                                                 attributes & ~platform::file_attribute_readonly);
     }
@@ -224,6 +232,21 @@ bool remove_directory(const std::wstring& shown, const std::wstring& native, con
     return true;
 }
 
+// The first directory lies exactly where its name says, with no link above it: its final
+// path, which names the volume, is the path it was opened by.
+bool root_lies_where_named(platform::handle directory, const std::wstring& shown,
+                           const std::wstring& native, place& found) {
+    const std::wstring final = final_path(directory);
+    if (!same_path(final, native)) {
+        logging::log_error(tag,
+                           L"directory does not lie where it is named. Nothing under it is "
+                           L"deleted",
+                           shown, logging::from_outside(final));
+        return false;
+    }
+    return path_on_volume(directory, shown, found);
+}
+
 // Opens the directory to walk, held so that it cannot be renamed or replaced meanwhile,
 // and finds where it is: in `parent` below the first level, and at the first exactly
 // where its name says (no link above it). Without delete access: a listing opened by
@@ -241,39 +264,91 @@ std::optional<place> open_directory(const std::wstring& shown, const std::wstrin
         }
         return std::nullopt;
     }
-    platform::file_information information;
-    if (!query(directory.get(), shown, information)) {
+    std::uint32_t attributes = 0;
+    if (!query(directory.get(), shown, attributes)) {
         return std::nullopt;
     }
     place found;
-    if (parent != nullptr) {
-        if (lies_in(directory.get(), information, *parent, shown, found) != outcome::deleted) {
-            return std::nullopt;
-        }
-    } else {
-        const std::wstring final = final_path(directory.get());
-        if (!same_path(final, native)) {
-            logging::log_error(tag,
-                               L"directory does not lie where it is named. Nothing under it is "
-                               L"deleted",
-                               shown, logging::from_outside(final));
-            return std::nullopt;
-        }
-        found.volume = information.volume_serial_number;
-        if (!platform::get_file_name_by_handle(directory.get(), found.on_volume)) {
-            logging::log_last_error<logging::severity::debug>(
-                tag, L"GetFileInformationByHandleEx returned an error. Unable to delete", shown);
-            return std::nullopt;
-        }
+    const bool placed = parent != nullptr
+                            ? lies_in(directory.get(), *parent, shown, found) == outcome::deleted
+                            : root_lies_where_named(directory.get(), shown, native, found);
+    if (!placed) {
+        return std::nullopt;
     }
-    if (has(information.attributes, platform::file_attribute_reparse_point)) {
+    if (has(attributes, platform::file_attribute_reparse_point)) {
         logging::log_error(tag, L"directory is a link. Nothing under it is deleted", shown);
         return std::nullopt;
     }
-    if (!is_as_listed(platform::file_attribute_directory, information.attributes, shown)) {
+    if (!is_as_listed(platform::file_attribute_directory, attributes, shown)) {
         return std::nullopt;
     }
     return found;
+}
+
+bool delete_directory(const std::wstring& path, const std::wstring& native, std::int32_t level,
+                      bool delete_root, const place* parent);
+
+// What became of the entries of one directory.
+struct emptied {
+    // One could not be deleted, or one of its subdirectories could not be emptied.
+    bool failed = false;
+    // One leads elsewhere or changed meanwhile, and was left as it is.
+    bool left = false;
+    // The listing itself broke off: the entries after it were never seen.
+    bool cut = false;
+};
+
+// One entry of the directory being walked. Whatever it fails, the walk goes on with the
+// next: one entry nobody can delete (held open, read-only with a second name) must not
+// keep everything after it in place.
+void delete_entry(const std::wstring& path, const std::wstring& native, std::int32_t level,
+                  bool delete_root, const place& here, const platform::find_data& entry,
+                  emptied& result) {
+    const std::wstring child = path + L"/" + entry.name;
+    const std::wstring child_native = native + L"\\" + entry.name;
+    outcome done = outcome::deleted;
+    if (is_link(entry.attributes)) {
+        done = remove_link(logging::from_outside(child), child_native, entry.attributes, here);
+    } else if (has(entry.attributes, platform::file_attribute_directory)) {
+        if (!delete_directory(child, child_native, level + 1, delete_root, &here)) {
+            logging::log_debug(
+                tag, L"recursive call to delete_tree returned an error. Unable to delete directory",
+                logging::from_outside(child));
+            done = outcome::failed;
+        }
+    } else {
+        done = delete_file(logging::from_outside(child), child_native, entry.attributes, here);
+    }
+    result.failed = result.failed || done == outcome::failed;
+    result.left = result.left || done == outcome::left;
+}
+
+// Deletes every entry of the open directory. The listing is read as the directory is at
+// each step, so an entry deleted before it is reached is simply not listed.
+emptied delete_entries(const std::wstring& path, const std::wstring& native, std::int32_t level,
+                       bool delete_root, const place& here) {
+    emptied result;
+    platform::find_data entry;
+    const platform::unique_find_handle listing(
+        platform::find_first_file((native + L"\\*").c_str(), entry));
+    if (!listing) {
+        logging::log_debug(tag, L"directory is empty.");
+        result.cut = true;
+        return result;
+    }
+    do {
+        if (entry.name != L"." && entry.name != L"..") {
+            delete_entry(path, native, level, delete_root, here, entry, result);
+        }
+    } while (platform::find_next_file(listing.get(), entry));
+
+    const platform::error_code error = platform::get_last_error();
+    if (error != platform::error_no_more_files) {
+        logging::log_debug(tag, L"FindNextFile returned an error.",
+                           platform::format_message(error));
+        result.cut = true;
+    }
+    return result;
 }
 
 bool delete_directory(const std::wstring& path, const std::wstring& native, std::int32_t level,
@@ -287,59 +362,19 @@ bool delete_directory(const std::wstring& path, const std::wstring& native, std:
     if (!here) {
         return false;
     }
-
-    platform::find_data entry;
-    platform::unique_find_handle listing(
-        platform::find_first_file((native + L"\\*").c_str(), entry));
-    if (!listing) {
-        logging::log_debug(tag, L"directory is empty.");
-        return false;
-    }
-
-    bool left = false;
-    do {
-        if (entry.name == L"." || entry.name == L"..") {
-            continue;
-        }
-        const std::wstring child = path + L"/" + entry.name;
-        const std::wstring child_native = native + L"\\" + entry.name;
-        outcome result = outcome::deleted;
-        if (is_link(entry.attributes)) {
-            result =
-                remove_link(logging::from_outside(child), child_native, entry.attributes, *here);
-        } else if (has(entry.attributes, platform::file_attribute_directory)) {
-            if (!delete_directory(child, child_native, level + 1, delete_root, &*here)) {
-                logging::log_debug(
-                    tag,
-                    L"recursive call to delete_tree returned an error. Unable to delete directory",
-                    logging::from_outside(child));
-                return false;
-            }
-        } else {
-            result =
-                delete_file(logging::from_outside(child), child_native, entry.attributes, *here);
-        }
-        if (result == outcome::failed) {
-            return false;
-        }
-        left = left || result == outcome::left;
-    } while (platform::find_next_file(listing.get(), entry));
-
-    const platform::error_code error = platform::get_last_error();
-    if (error != platform::error_no_more_files) {
-        logging::log_debug(tag, L"FindNextFile returned an error.",
-                           platform::format_message(error));
+    const emptied result = delete_entries(path, native, level, delete_root, *here);
+    // A directory that still holds what could not go reports its failure once everything
+    // else in it has gone; removing it could only fail.
+    if (result.cut || result.failed || result.left) {
         return false;
     }
     if (level == 0 && !delete_root) {
-        return !left;
+        return true;
     }
-    listing.reset();
     directory.reset();
     // The first level has no parent to check against: it is checked where it is.
-    return remove_directory(
-        shown, native,
-        parent != nullptr ? *parent : place{parent_of(here->on_volume), here->volume});
+    return remove_directory(shown, native,
+                            parent != nullptr ? *parent : place{parent_of(here->on_volume)});
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "process/find_processes.h"
 
-#include <array>
 #include <vector>
 
 #include "logging/log_windows_error.h"
@@ -12,8 +11,9 @@ namespace {
 
 constexpr const wchar_t* tag = L"find_processes";
 
-// Only the first 2048 identifiers are examined; the machines this runs on have far fewer.
-constexpr std::size_t identifier_capacity = 2048;
+// Room for the identifiers of a busy machine at the first try; more is asked for when the
+// table fills it.
+constexpr std::size_t first_identifier_capacity = 2048;
 
 // Image paths longer than the path limit exist (deep installation directories); they are
 // read again into a buffer that fits any path rather than passed over.
@@ -40,25 +40,57 @@ bool read_image_path(platform::handle process, std::wstring& image) {
     return true;
 }
 
+// Every process identifier the system lists, however many: a list that fills the buffer may
+// have been cut, so it is asked again with one twice as large until it does not.
+bool enumerate(std::vector<std::uint32_t>& identifiers) {
+    identifiers.resize(first_identifier_capacity);
+    for (;;) {
+        const auto bytes = static_cast<std::uint32_t>(identifiers.size() * sizeof(std::uint32_t));
+        std::uint32_t bytes_filled = 0;
+        if (!platform::enum_processes(identifiers.data(), bytes, &bytes_filled)) {
+            return false;
+        }
+        if (bytes_filled < bytes) {
+            identifiers.resize(bytes_filled / sizeof(std::uint32_t));
+            return true;
+        }
+        identifiers.resize(identifiers.size() * 2);
+    }
+}
+
+// Whether `name` occurs in `image`, letters compared as the file system compares them
+// in names: without regard to case.
+bool contains(const std::wstring& image, const std::wstring& name) {
+    if (name.size() > image.size()) {
+        return false;
+    }
+    const auto length = static_cast<int>(name.size());
+    for (std::size_t at = 0; at + name.size() <= image.size(); ++at) {
+        if (platform::compare_string_ordinal(image.data() + at, length, name.data(), length,
+                                             true) == platform::cstr_equal) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool find_processes(const std::wstring& name, process_list& processes) {
     logging::log_debug(tag, L"enter");
     processes.clear();
 
-    std::array<std::uint32_t, identifier_capacity> identifiers{};
-    std::uint32_t bytes_filled = 0;
-    if (!platform::enum_processes(identifiers.data(),
-                                  static_cast<std::uint32_t>(sizeof(identifiers)), &bytes_filled)) {
+    std::vector<std::uint32_t> identifiers;
+    if (!enumerate(identifiers)) {
         logging::log_last_error(tag,
                                 L"EnumProcesses returned an error. Unable to enumerate processes.");
         return false;
     }
 
-    const std::size_t count = bytes_filled / sizeof(std::uint32_t);
-    for (std::size_t i = 0; i < count && i < identifiers.size(); ++i) {
+    const std::uint32_t own = platform::get_current_process_id();
+    for (const std::uint32_t identifier : identifiers) {
         platform::unique_handle process(
-            platform::open_process(platform::process_all_access, false, identifiers[i]));
+            platform::open_process(platform::process_all_access, false, identifier));
         if (!process) {
             continue;
         }
@@ -68,7 +100,13 @@ bool find_processes(const std::wstring& name, process_list& processes) {
                 tag, L"GetProcessImageFileName returned an error. Unable to get process name.");
             continue;
         }
-        if (image.find(name) == std::wstring::npos) {
+        if (!contains(image, name)) {
+            continue;
+        }
+        // Installed in a folder whose name holds what is searched for, the service would
+        // otherwise count itself as the agent or a plugin, and end itself.
+        if (identifier == own) {
+            logging::log_debug(tag, L"passing over own process", logging::from_outside(image));
             continue;
         }
         logging::log_debug(tag, L"adding process", logging::from_outside(image));

@@ -41,10 +41,28 @@ constexpr std::uint32_t stop_and_shutdown =
 void report(const platform::exclusive_lock& held, const wchar_t* tag, std::uint32_t state,
             std::uint32_t controls_accepted, std::uint32_t win32_exit_code,
             std::uint32_t check_point,
-            const wchar_t* failure = L"SetServiceStatus returned an error") {
-    if (!report_status(held, state, controls_accepted, win32_exit_code, check_point)) {
+            const wchar_t* failure = L"SetServiceStatus returned an error",
+            std::uint32_t service_specific_exit_code = 0) {
+    if (!report_status(held, state, controls_accepted, win32_exit_code, check_point,
+                       service_specific_exit_code)) {
         logging::log_last_error(tag, failure);
     }
+}
+
+// The exit codes of the stopped report for the worker thread's code: a Windows error code
+// as itself; any other failing code (a result code of a folder query, whose high bit is
+// set) as a service-specific one, as the manager wants those.
+struct stopped_codes {
+    std::uint32_t win32_exit_code = 0;
+    std::uint32_t service_specific_exit_code = 0;
+};
+
+stopped_codes codes_of(std::uint32_t worker_code) {
+    constexpr std::uint32_t largest_windows_error = 0xFFFF;
+    if (worker_code <= largest_windows_error) {
+        return {worker_code, 0};
+    }
+    return {platform::error_service_specific_error, worker_code};
 }
 
 void stop_sequence() {
@@ -70,7 +88,6 @@ std::uint32_t run_service() {
     constexpr const wchar_t* tag = L"run_service";
     logging::log_debug(tag, L"enter");
     logging::log_debug(tag, L"starting service ...");
-    process::cleanup();
 
     const platform::unique_handle ended(platform::create_event(true, false));
     service_main_ended = ended.get();
@@ -92,6 +109,11 @@ std::uint32_t run_service() {
 void ServiceMain(std::uint32_t /*argument_count*/, wchar_t** /*arguments*/) {
     constexpr const wchar_t* tag = L"ServiceMain";
     const signal_on_exit signal_end;
+    // What an earlier run left is cleared away only now that the process is known to be
+    // the service: run from a console by mistake, it must not end the agent group of the
+    // service that runs. Before this function's first line, so that the log reads as the
+    // start always has.
+    process::cleanup();
     logging::log_debug(tag, L"enter");
 
     service_status_handle =
@@ -142,11 +164,19 @@ void ServiceMain(std::uint32_t /*argument_count*/, wchar_t** /*arguments*/) {
     platform::wait_for_single_object(worker.get(), platform::infinite);
 
     logging::log_debug(tag, L"worker thread has stopped.");
+    // The worker's code says why it ended: the manager is told of a failure, so that its
+    // failure actions can bring the service back.
+    std::uint32_t worker_code = 0;
+    if (!platform::get_exit_code_thread(worker.get(), &worker_code)) {
+        worker_code = 0;
+    }
+    const stopped_codes codes = codes_of(worker_code);
     {
         const platform::exclusive_lock held(status_lock);
         supervision::stop_event.reset();
         logging::log_debug(tag, L"status to stopped.");
-        report(held, tag, platform::service_stopped, 0, 0, 3, L"ServiceStatus returned an error");
+        report(held, tag, platform::service_stopped, 0, codes.win32_exit_code, 3,
+               L"ServiceStatus returned an error", codes.service_specific_exit_code);
     }
     logging::log_debug(tag, L"exit");
 }

@@ -1,3 +1,5 @@
+#include <iterator>
+
 #include "logging/caught_exception.h"
 #include "logging/log_windows_error.h"
 #include "logging/process_log.h"
@@ -7,6 +9,45 @@
 #include "service/service_operations.h"
 
 namespace service {
+namespace {
+
+// What the Services console shows for the service.
+constexpr const wchar_t* description =
+    L"Keeps the Snap telemetry host agent (snapteld.exe) and its system plugins running: "
+    L"launches them, checks every minute that they run and restarts them when they do not.";
+
+// The manager brings the service back a minute after each failure, for as long as it
+// keeps failing; a day without a failure starts the count again.
+constexpr std::uint32_t restart_delay_ms = 60000;
+constexpr std::uint32_t failure_count_reset_s = 24 * 60 * 60;
+constexpr platform::sc_action restart{platform::sc_action_restart, restart_delay_ms};
+// First, second and every later failure, as the Services console lists them.
+constexpr platform::sc_action failure_actions[] = {restart, restart, restart};
+
+// The description and the failure actions of the new service. A failure is logged and
+// leaves the registration as it is: the service runs all the same, only not described or
+// not brought back by the manager.
+void describe_and_set_recovery(platform::handle service, const wchar_t* tag) {
+    if (!platform::change_service_description(service, description)) {
+        logging::log_last_error(
+            tag, L"ChangeServiceConfig2 returned an error. Unable to set service description.");
+    }
+    if (!platform::change_service_failure_actions(
+            service, failure_count_reset_s, failure_actions,
+            static_cast<std::uint32_t>(std::size(failure_actions)))) {
+        logging::log_last_error(
+            tag, L"ChangeServiceConfig2 returned an error. Unable to set service failure actions.");
+    }
+    // Without it the actions follow only a crash, not a stop with an error code: a launch
+    // of the agent that fails would leave the service down for good.
+    if (!platform::change_service_failure_actions_flag(service, true)) {
+        logging::log_last_error(tag,
+                                L"ChangeServiceConfig2 returned an error. Unable to apply failure "
+                                L"actions to non-crash failures.");
+    }
+}
+
+}  // namespace
 
 std::uint32_t install_service() {
     constexpr const wchar_t* tag = L"install_service";
@@ -32,6 +73,7 @@ std::uint32_t install_service() {
         if (!service) {
             return logging::log_last_error(tag, L"CreateService returned an error.");
         }
+        describe_and_set_recovery(service.get(), tag);
         logging::log_info(tag, L"service installed succesfully.");
         logging::log_debug(tag, L"exit");
         return 0;

@@ -8,13 +8,14 @@ platform::handle service_status_handle = nullptr;
 
 bool report_status(const platform::exclusive_lock& /*held*/, std::uint32_t state,
                    std::uint32_t controls_accepted, std::uint32_t win32_exit_code,
-                   std::uint32_t check_point) {
+                   std::uint32_t check_point, std::uint32_t service_specific_exit_code) {
     if (service_status.current_state == platform::service_stopped) {
         return true;
     }
     service_status.current_state = state;
     service_status.controls_accepted = controls_accepted;
     service_status.win32_exit_code = win32_exit_code;
+    service_status.service_specific_exit_code = service_specific_exit_code;
     service_status.check_point = check_point;
     return platform::set_service_status(service_status_handle, service_status);
 }

@@ -20,12 +20,14 @@ extern platform::service_status service_status;
 extern platform::handle service_status_handle;
 
 // Reports a state with the check point given (0 start pending and running, 1 stopped at
-// start, 3 stopped, 4 stop pending); the other fields keep their values. Once stopped has
-// been reported, later reports are dropped. False, with the last error of
-// SetServiceStatus, when the report failed. `held` shows that status_lock is held.
+// start, 3 stopped, 4 stop pending) and exit codes (a service-specific one goes with
+// ERROR_SERVICE_SPECIFIC_ERROR); the other fields keep their values. Once stopped has
+// been reported, later reports are dropped: the manager may already have started the
+// service anew. False, with the last error of SetServiceStatus, when the report failed.
+// `held` shows that status_lock is held.
 bool report_status(const platform::exclusive_lock& held, std::uint32_t state,
                    std::uint32_t controls_accepted, std::uint32_t win32_exit_code,
-                   std::uint32_t check_point);
+                   std::uint32_t check_point, std::uint32_t service_specific_exit_code = 0);
 
 // The state reported last. Only tests call it: the service reads service_status under
 // status_lock.

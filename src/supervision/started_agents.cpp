@@ -6,15 +6,13 @@ namespace supervision {
 
 platform::srw_lock agent_lock;
 process::process_list started_agents;
-bool stop_requested = false;
+std::atomic<bool> stop_requested{false};
 
 void request_stop() {
-    const platform::exclusive_lock held(agent_lock);
     stop_requested = true;
 }
 
 bool is_stop_requested() {
-    const platform::exclusive_lock held(agent_lock);
     return stop_requested;
 }
 

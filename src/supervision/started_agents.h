@@ -4,6 +4,8 @@
 // the worker from launching an agent once the service has begun to stop.
 #pragma once
 
+#include <atomic>
+
 #include "platform/platform.h"
 #include "process/process_child.h"
 
@@ -15,11 +17,13 @@ extern platform::srw_lock agent_lock;
 // The host agents launched, in launch order. Guarded by agent_lock.
 extern process::process_list started_agents;
 
-// Set once the service has begun to stop, never cleared. Guarded by agent_lock.
-extern bool stop_requested;
+// Set once the service has begun to stop, never cleared. Set without the lock, so that a
+// stop request takes effect at once, also while a restart holds the lock; read by a launch
+// under the lock, so that a launch either sees it or is recorded before the stop that
+// follows it walks the list.
+extern std::atomic<bool> stop_requested;
 
-// Marks the service as stopping: from now on no host agent is launched. Waits for a
-// launch or a stop under way to finish.
+// Marks the service as stopping: from now on no host agent is launched. Never waits.
 void request_stop();
 
 // True once request_stop has been called.

@@ -22,8 +22,15 @@ constexpr const wchar_t* tag = L"ServiceWorkerThread";
 
 // Short enough that a stop request is seen at once, long enough to cost nothing.
 constexpr std::uint32_t poll_pause_ms = 60;
-// The checks run once more than this many whole seconds have passed since the last.
-constexpr double check_interval_s = 60;
+// The checks run once more than this many whole seconds have passed since the last began.
+// Measured on the monotonic clock: a wall clock set back an hour would otherwise hold
+// every check off for that hour.
+constexpr std::uint64_t check_interval_s = 60;
+
+bool check_is_due(std::uint64_t last_check_ms) {
+    return (platform::tick_count() - last_check_ms) / 1000 > check_interval_s;
+}
+
 // One health cycle: true when the host agent group must be restarted.
 bool health_cycle_fails() {
     const bool agent_running = is_host_agent_running();
@@ -63,7 +70,7 @@ std::uint32_t supervise() {
     std::vector<wchar_t> command_line = agent_command_line(executable, configuration);
     logging::log_debug(tag, L"launch command line: ", logging::from_outside(command_line.data()));
 
-    std::time_t last_check_time = platform::current_time();
+    std::uint64_t last_check_ms = platform::tick_count();
     bool agent_launched = false;
     // Once the service has begun to stop, no agent is launched and none is watched: the
     // stop event follows as soon as the stop sequence has ended the group.
@@ -87,11 +94,10 @@ std::uint32_t supervise() {
         }
         platform::sleep(poll_pause_ms);
 
-        if (stopping ||
-            static_cast<double>(platform::current_time() - last_check_time) <= check_interval_s) {
+        if (stopping || !check_is_due(last_check_ms)) {
             continue;
         }
-        last_check_time = platform::current_time();
+        last_check_ms = platform::tick_count();
         if (health_cycle_fails()) {
             stop_agent();
             logging::log_debug(tag, L"restarting host agent.");

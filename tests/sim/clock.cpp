@@ -40,6 +40,10 @@ std::time_t current_time() {
     return sim::machine::instance().now();
 }
 
+std::uint64_t tick_count() {
+    return sim::machine::instance().elapsed_ms();
+}
+
 bool to_local_time(std::time_t when, std::tm& local) {
     std::int32_t offset = 0;
     {

@@ -1,7 +1,6 @@
 // Files and directories opened by handle, and what another program may do to them
 // meanwhile.
 #include <algorithm>
-#include <cwctype>
 
 #include "sim/machine_impl.h"
 
@@ -162,21 +161,28 @@ sim::file_entry* opened_entry(sim::machine::impl& m, sim::operation op, handle f
 
 }  // namespace
 
-bool get_file_information_by_handle(handle file, file_information& information) {
+bool get_file_attributes_by_handle(handle file, std::uint32_t& attributes) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
     sim::handle_record* record = nullptr;
     const sim::file_entry* found =
-        opened_entry(m, sim::operation::get_file_information_by_handle, file, record);
+        opened_entry(m, sim::operation::get_file_attributes_by_handle, file, record);
     if (found == nullptr) return false;
     if (!sim::has(record->access, file_read_attributes | sim::generic_read | sim::generic_all)) {
         return sim::failure(false, error_access_denied);
     }
-    information.attributes = found->attributes;
-    // Each drive its own volume.
-    information.volume_serial_number =
-        0x5EED0000u + static_cast<std::uint32_t>(std::towupper(found->spelled.front()));
-    information.number_of_links = found->links;
+    attributes = found->attributes;
+    return true;
+}
+
+bool get_file_link_count(handle file, std::uint32_t& links) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    sim::handle_record* record = nullptr;
+    const sim::file_entry* found =
+        opened_entry(m, sim::operation::get_file_link_count, file, record);
+    if (found == nullptr) return false;
+    links = found->links;
     return true;
 }
 

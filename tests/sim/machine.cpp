@@ -35,6 +35,7 @@ void machine::impl::clear() {
     processes.clear();
     every_process.clear();
     next_process_id = first_process_id;
+    current_process_id = unused_process_id;
     programs.clear();
     launches.clear();
     handles.clear();

@@ -54,7 +54,8 @@ enum class operation {
     remove_directory,
     make_writable,
     open_existing_file,
-    get_file_information_by_handle,
+    get_file_attributes_by_handle,
+    get_file_link_count,
     get_final_path_name_by_handle,
     get_file_name_by_handle,
     set_file_attributes_by_handle,
@@ -72,6 +73,9 @@ enum class operation {
     open_service,
     query_service_status,
     delete_service,
+    change_service_description,
+    change_service_failure_actions,
+    change_service_failure_actions_flag,
     close_service_handle,
     start_service_ctrl_dispatcher,
     register_service_ctrl_handler,
@@ -117,6 +121,11 @@ struct service_entry {
     std::uint32_t state = platform::service_stopped;
     // Deleted while it ran: it goes when it stops.
     bool marked_for_deletion = false;
+    // What ChangeServiceConfig2W stored.
+    std::wstring description;
+    std::uint32_t failure_reset_period_s = 0;
+    std::vector<platform::sc_action> failure_actions;
+    bool failure_actions_on_non_crash_failures = false;
 };
 
 // One SetServiceStatus call of the service, as it was made.
@@ -193,7 +202,8 @@ class machine {
     void set_time(std::time_t when);
     // Local time is UTC plus this offset (default 0).
     void set_utc_offset(std::int32_t seconds);
-    // Virtual milliseconds passed by Sleep since the last reset (the monotonic clock).
+    // Virtual milliseconds passed by Sleep since the last reset: the monotonic clock, which
+    // GetTickCount64 reads.
     std::uint64_t elapsed_ms() const;
     // Every Sleep's argument, in order of the calls, from every thread.
     std::vector<std::uint32_t> sleeps() const;
@@ -228,6 +238,9 @@ class machine {
     bool is_running(std::uint32_t id) const;
     // The exit code of an ended process; none while it runs or when there is no such process.
     std::optional<std::uint32_t> exit_code(std::uint32_t id) const;
+    // The process GetCurrentProcessId names: one the test started stands for this one.
+    // Default: an identifier no simulated process has.
+    void set_current_process(std::uint32_t id);
     // How many times TerminateProcess has been called on this process.
     int terminations(std::uint32_t id) const;
     // The process keeps the file open without delete sharing until it ends:

@@ -32,6 +32,7 @@ inline constexpr std::uint32_t synchronize = 0x100000;
 
 inline constexpr std::time_t initial_time = 1767323045;
 inline constexpr std::uint32_t first_process_id = 100;
+inline constexpr std::uint32_t unused_process_id = 8;
 inline constexpr std::uint32_t first_thread_id = 1000;
 inline constexpr std::uintptr_t first_handle_value = 0x100;
 
@@ -210,6 +211,7 @@ struct machine::impl {
     std::vector<std::shared_ptr<process_record>> processes;
     std::map<std::uint32_t, std::shared_ptr<process_record>> every_process;
     std::uint32_t next_process_id = first_process_id;
+    std::uint32_t current_process_id = unused_process_id;
     std::map<std::wstring, program> programs;
     std::vector<launch> launches;
 

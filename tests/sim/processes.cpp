@@ -57,6 +57,11 @@ std::optional<std::uint32_t> machine::exit_code(std::uint32_t id) const {
     return process->exit_code;
 }
 
+void machine::set_current_process(std::uint32_t id) {
+    std::lock_guard guard(impl_->lock);
+    impl_->current_process_id = id;
+}
+
 int machine::terminations(std::uint32_t id) const {
     std::lock_guard guard(impl_->lock);
     const auto* process = impl_->find_process(id);
@@ -154,6 +159,12 @@ std::uint32_t get_process_image_file_name(handle process, wchar_t* buffer, std::
     std::copy(image.begin(), image.end(), buffer);
     buffer[image.size()] = L'\0';
     return static_cast<std::uint32_t>(image.size());
+}
+
+std::uint32_t get_current_process_id() {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    return m.current_process_id;
 }
 
 bool get_exit_code_process(handle process, std::uint32_t* exit_code) {

@@ -1,6 +1,8 @@
 // The Service Control Manager: a registry of services for installing and uninstalling,
 // and the dispatcher of a process started as a service, which runs the service main
 // function on a thread of its own and delivers control requests on its caller's thread.
+#include <algorithm>
+
 #include "sim/machine_impl.h"
 
 namespace sim {
@@ -112,11 +114,14 @@ handle create_service(handle manager, const wchar_t* name, const wchar_t* displa
                                                  ? sim::error_service_marked_for_delete
                                                  : sim::error_service_exists);
     }
-    m.services[key] =
-        sim::service_entry{wanted,          display_name != nullptr ? display_name : L"",
-                           service_type,    start_type,
-                           error_control,   binary_path,
-                           service_stopped, false};
+    sim::service_entry created;
+    created.name = wanted;
+    created.display_name = display_name != nullptr ? display_name : L"";
+    created.service_type = service_type;
+    created.start_type = start_type;
+    created.error_control = error_control;
+    created.binary_path = binary_path;
+    m.services[key] = std::move(created);
     sim::handle_record record;
     record.kind = sim::handle_kind::service;
     record.access = access;
@@ -186,6 +191,70 @@ bool delete_service(handle service) {
     } else {
         found->second.marked_for_deletion = true;
     }
+    return true;
+}
+
+namespace {
+
+// The service a handle opened with `right` names, after counting the call and applying a
+// fault; nullptr with the last error set when the call fails.
+sim::service_entry* configurable_service(sim::machine::impl& m, sim::operation op, handle service,
+                                         std::uint32_t right) {
+    if (auto error = m.enter(op)) return sim::failure<sim::service_entry*>(nullptr, *error);
+    const auto* record = m.find_handle(service, sim::handle_kind::service);
+    if (record == nullptr) return sim::failure<sim::service_entry*>(nullptr, error_invalid_handle);
+    if (!sim::has(record->access, right)) {
+        return sim::failure<sim::service_entry*>(nullptr, error_access_denied);
+    }
+    const auto found = m.services.find(record->service_key);
+    if (found == m.services.end() || found->second.marked_for_deletion) {
+        return sim::failure<sim::service_entry*>(nullptr, sim::error_service_marked_for_delete);
+    }
+    return &found->second;
+}
+
+constexpr std::uint32_t service_change_config = 0x2;
+
+}  // namespace
+
+bool change_service_description(handle service, const wchar_t* description) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    auto* found = configurable_service(m, sim::operation::change_service_description, service,
+                                       service_change_config);
+    if (found == nullptr) return false;
+    found->description = description != nullptr ? description : L"";
+    return true;
+}
+
+bool change_service_failure_actions(handle service, std::uint32_t reset_period_s,
+                                    const sc_action* actions, std::uint32_t count) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    auto* found = configurable_service(m, sim::operation::change_service_failure_actions, service,
+                                       service_change_config);
+    if (found == nullptr) return false;
+    if (count != 0 && actions == nullptr) return sim::failure(false, error_invalid_parameter);
+    // As Windows checks: restarting the service takes the right to start it.
+    const bool restarts = std::any_of(actions, actions + count, [](const sc_action& action) {
+        return action.type == sc_action_restart;
+    });
+    const auto* record = m.find_handle(service, sim::handle_kind::service);
+    if (restarts && !sim::has(record->access, service_start)) {
+        return sim::failure(false, error_access_denied);
+    }
+    found->failure_reset_period_s = reset_period_s;
+    found->failure_actions.assign(actions, actions + count);
+    return true;
+}
+
+bool change_service_failure_actions_flag(handle service, bool on_non_crash_failures) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    auto* found = configurable_service(m, sim::operation::change_service_failure_actions_flag,
+                                       service, service_change_config);
+    if (found == nullptr) return false;
+    found->failure_actions_on_non_crash_failures = on_non_crash_failures;
     return true;
 }
 

@@ -80,29 +80,43 @@ TEST_F(deleting_tree, with_delete_root_the_emptied_root_goes_too) {
     EXPECT_TRUE(machine().exists(L"C:/ProgramData/Quillmark/Snap"));
 }
 
-TEST_F(deleting_tree, a_file_that_cannot_be_deleted_stops_the_whole_walk) {
-    machine().create_file(wroot + L"/a.txt");
-    machine().create_file(wroot + L"/sub/held.txt");
-    machine().create_file(wroot + L"/sub/later.txt");
-    machine().create_file(wroot + L"/zz.txt");
+// Anyone may create files there: one nobody can delete must not keep the rest in place.
+TEST_F(deleting_tree, a_file_that_cannot_be_deleted_is_left_and_everything_else_goes) {
     const auto holder = machine().start_process(test::agent_image);
+    for (int i = 10; i < 30; ++i) {
+        machine().create_file(wroot + L"/f" + std::to_wstring(i) + L".txt");
+    }
+    for (const wchar_t* name : {L"/sub/a.txt", L"/sub/held.txt", L"/sub/z.txt"}) {
+        machine().create_file(wroot + name);
+    }
+    machine().hold_file(holder, wroot + L"/f15.txt");
     machine().hold_file(holder, wroot + L"/sub/held.txt");
 
     EXPECT_FALSE(process::delete_tree(wroot, 0, false));
 
+    const auto failed = [](const std::string& path) {
+        return lines{d("deleting file " + path),
+                     d("DeleteFile returned an error. Unable to delete directory " + path),
+                     ":<ERROR>:  delete_tree The process cannot access the file because it is "
+                     "being used by another process.\r\n"};
+    };
     lines expected = entered(root, 0);
-    append(expected, file_deleted(root + "/a.txt"));
+    for (int i = 10; i < 30; ++i) {
+        const std::string file = root + "/f" + std::to_string(i) + ".txt";
+        append(expected, i == 15 ? failed(file) : file_deleted(file));
+    }
     append(expected, entered(root + "/sub", 1));
-    append(expected,
-           {d("deleting file " + root + "/sub/held.txt"),
-            d("DeleteFile returned an error. Unable to delete directory " + root + "/sub/held.txt"),
-            ":<ERROR>:  delete_tree The process cannot access the file because it is being used "
-            "by another process.\r\n",
-            d("recursive call to delete_tree returned an error. Unable to delete directory " +
-              root + "/sub")});
+    append(expected, file_deleted(root + "/sub/a.txt"));
+    append(expected, failed(root + "/sub/held.txt"));
+    append(expected, file_deleted(root + "/sub/z.txt"));
+    expected.push_back(
+        d("recursive call to delete_tree returned an error. Unable to delete directory " + root +
+          "/sub"));
     EXPECT_EQ(log_entries(), expected);
-    EXPECT_TRUE(machine().exists(wroot + L"/sub/later.txt"));
-    EXPECT_TRUE(machine().exists(wroot + L"/zz.txt"));
+    const std::wstring spelled = L"C:\\ProgramData\\Quillmark\\Snap\\temp";
+    EXPECT_EQ(machine().tree(wroot),
+              (std::vector<std::wstring>{spelled + L"\\f15.txt", spelled + L"\\sub",
+                                         spelled + L"\\sub\\held.txt"}));
     EXPECT_EQ(machine().open_handles(), 0u);
 }
 
@@ -329,7 +343,8 @@ TEST_F(deleting_tree, a_read_only_file_with_another_name_is_not_changed) {
                      ":<ERROR>:  delete_tree Access is denied.\r\n"}));
 }
 
-// Each call the walk makes, failing, ends it with the call and the system's text named.
+// Each call the walk makes, failing, is logged with the call and the system's text named,
+// and fails every enclosing directory.
 struct failed_call {
     const char* name;
     sim::operation op;
@@ -340,7 +355,7 @@ struct failed_call {
 class deleting_tree_failure : public deleting_tree,
                               public testing::WithParamInterface<failed_call> {};
 
-TEST_P(deleting_tree_failure, ends_the_walk_with_its_lines) {
+TEST_P(deleting_tree_failure, fails_the_walk_with_its_lines) {
     machine().create_file(wroot + L"/sub/a.txt");
     machine().create_directory_link(wroot + L"/sub/link", L"C:/Windows");
     machine().fail(GetParam().op, platform::error_access_denied,
@@ -373,9 +388,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "CreateFile returned an error. Unable to open directory " + root, denied}},
         failed_call{
             "query_root",
-            sim::operation::get_file_information_by_handle,
+            sim::operation::get_file_attributes_by_handle,
             L"",
-            {"GetFileInformationByHandle returned an error. Unable to delete " + root, denied}},
+            {"GetFileInformationByHandleEx returned an error. Unable to delete " + root, denied}},
         failed_call{"final_path_of_root",
                     sim::operation::get_final_path_name_by_handle,
                     L"",
@@ -402,12 +417,14 @@ INSTANTIATE_TEST_SUITE_P(
                     L"/sub/link",
                     {"removing link " + sub + "/link", "Unable to remove link " + sub + "/link",
                      denied, sub_failed}},
-        failed_call{"deleting_a_file",
-                    sim::operation::set_delete_disposition,
-                    L"/sub/a.txt",
-                    {"deleting file " + sub + "/a.txt",
-                     "DeleteFile returned an error. Unable to delete directory " + sub + "/a.txt",
-                     denied, sub_failed}},
+        // The walk goes on past it: the link after it goes.
+        failed_call{
+            "deleting_a_file",
+            sim::operation::set_delete_disposition,
+            L"/sub/a.txt",
+            {"deleting file " + sub + "/a.txt",
+             "DeleteFile returned an error. Unable to delete directory " + sub + "/a.txt", denied,
+             "removing link " + sub + "/link", "link " + sub + "/link removed", sub_failed}},
         failed_call{
             "opening_a_directory",
             sim::operation::open_existing_file,

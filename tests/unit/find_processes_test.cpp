@@ -20,24 +20,31 @@ class finding_processes : public test::sim_test {
     }
 };
 
-TEST_F(finding_processes, the_name_matches_anywhere_in_the_device_path_case_sensitively) {
+TEST_F(finding_processes, the_name_matches_anywhere_in_the_path_in_any_case_but_this_process) {
     machine().start_process(L"\\Device\\HarddiskVolume1\\Windows\\explorer.exe");
     machine().start_process(test::agent_image);
     machine().start_process(L"\\Device\\HarddiskVolume1\\old\\copy-snapteld.exe.bak");
-    machine().start_process(L"\\Device\\HarddiskVolume1\\svc\\SNAPTELD.EXE");
-    machine().start_process(L"\\Device\\HarddiskVolume2\\snap-plugins\\tool.exe");
+    machine().start_process(L"\\Device\\HarddiskVolume1\\svc\\SnapTelD.EXE");
+    machine().start_process(L"\\Device\\HarddiskVolume2\\Snap-Plugins\\tool.exe");
+    // Installed in a folder whose name holds the agent's, the service matches too.
+    const std::wstring own_image =
+        L"\\Device\\HarddiskVolume1\\snapteld.exe\\quillmark_snaptel.exe";
+    machine().set_current_process(machine().start_process(own_image));
 
     process_list found;
     EXPECT_TRUE(find_processes(L"snapteld.exe", found));
-    EXPECT_EQ(found.size(), 2u);
-    EXPECT_EQ(log_entries(),
-              (std::vector<std::string>{":<D>:  find_processes enter",
-                                        ":<D>:  find_processes adding process "
-                                        "\\Device\\HarddiskVolume1\\svc\\bin\\snapteld.exe",
-                                        ":<D>:  find_processes adding process "
-                                        "\\Device\\HarddiskVolume1\\old\\copy-snapteld.exe.bak",
-                                        ":<D>:  find_processes processes found 2",
-                                        ":<D>:  find_processes exit"}));
+    EXPECT_EQ(found.size(), 3u);
+    EXPECT_EQ(
+        log_entries(),
+        (std::vector<std::string>{
+            ":<D>:  find_processes enter",
+            ":<D>:  find_processes adding process "
+            "\\Device\\HarddiskVolume1\\svc\\bin\\snapteld.exe",
+            ":<D>:  find_processes adding process "
+            "\\Device\\HarddiskVolume1\\old\\copy-snapteld.exe.bak",
+            ":<D>:  find_processes adding process \\Device\\HarddiskVolume1\\svc\\SnapTelD.EXE",
+            ":<D>:  find_processes passing over own process " + test::narrow(own_image),
+            ":<D>:  find_processes processes found 3", ":<D>:  find_processes exit"}));
 
     EXPECT_TRUE(find_processes(L"snap-plugin", found));
     EXPECT_EQ(found.size(), 1u);
@@ -219,15 +226,17 @@ TEST_F(finding_processes, a_list_from_an_earlier_search_keeps_only_what_others_h
     EXPECT_EQ(machine().open_handles(), 1u);
 }
 
-TEST_F(finding_processes, only_the_first_2048_identifiers_are_examined) {
-    for (int i = 0; i < 2048; ++i) {
+TEST_F(finding_processes, an_agent_after_3000_other_processes_is_found) {
+    for (int i = 0; i < 3000; ++i) {
         machine().start_process(test::collector_image);
     }
     machine().start_process(test::agent_image);
     use_log_level(3);
     process_list found;
     EXPECT_TRUE(find_processes(L"snapteld.exe", found));
-    EXPECT_TRUE(found.empty());
+    EXPECT_EQ(found.size(), 1u);
+    // A full buffer may have cut the list: it is asked again, larger.
+    EXPECT_EQ(machine().calls(operation::enum_processes), 2);
 }
 
 }  // namespace

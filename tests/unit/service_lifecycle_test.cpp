@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "logging/process_log.h"
+#include "process/cleanup.h"
 #include "service/service_operations.h"
 #include "service/service_status.h"
 #include "supervision/stop_event.h"
@@ -19,10 +20,10 @@ using test::operator+;
 using platform::service_status;
 
 std::string report(std::uint32_t state, std::uint32_t accepted, std::uint32_t exit_code,
-                   std::uint32_t check_point) {
+                   std::uint32_t check_point, std::uint32_t specific = 0) {
     return "type 16 state " + std::to_string(state) + " accepted " + std::to_string(accepted) +
-           " exit " + std::to_string(exit_code) + " specific 0 check point " +
-           std::to_string(check_point) + " hint 0";
+           " exit " + std::to_string(exit_code) + " specific " + std::to_string(specific) +
+           " check point " + std::to_string(check_point) + " hint 0";
 }
 
 const std::string start_pending = report(2, 0, 0, 0);
@@ -161,25 +162,65 @@ TEST_F(service_lifecycle, without_the_event_for_the_end_of_service_main_the_serv
     EXPECT_EQ(machine().open_handles(), 0u);
 }
 
-TEST_F(service_lifecycle, a_worker_that_ends_by_itself_takes_the_service_straight_to_stopped) {
-    machine().fail(sim::operation::create_process, platform::error_file_not_found);
+// The manager learns why the worker ended, so that its failure actions can restart the
+// service: a Windows error code as itself, a failing result code as a service-specific one.
+struct ended_case {
+    const char* name;
+    sim::operation failing;
+    std::string stopped;
+};
+
+class worker_ends_by_itself : public service_lifecycle,
+                              public ::testing::WithParamInterface<ended_case> {};
+
+TEST_P(worker_ends_by_itself, takes_the_service_straight_to_stopped_with_its_code) {
+    machine().fail(GetParam().failing, platform::error_access_denied);
     EXPECT_EQ(run_as_service(), 0);
-    EXPECT_EQ(reports(), (lines{start_pending, running, stopped}));
+    EXPECT_EQ(reports(), (lines{start_pending, running, GetParam().stopped}));
     EXPECT_EQ(shell_entries().back(), d("wmain", "exit"));
     EXPECT_EQ(test::lines_starting(shell_entries(), d("ServiceCtrlHandler", "")), lines{});
 }
 
-TEST_F(service_lifecycle, started_from_a_console_it_cleans_up_and_reports_the_failed_connection) {
-    const auto leftover = machine().start_process(test::agent_image);
-    logging::get_logger();
-    EXPECT_EQ(service::run_service(), 1063u);
-    EXPECT_FALSE(machine().is_running(leftover));
-    const lines entries = entries_of("run_service");
-    EXPECT_EQ(entries,
-              (lines{d("run_service", "enter"), d("run_service", "starting service ..."),
+INSTANTIATE_TEST_SUITE_P(
+    codes, worker_ends_by_itself,
+    ::testing::Values(ended_case{"failed_launch", sim::operation::create_process,
+                                 report(1, 0, platform::error_app_init_failure, 3)},
+                      ended_case{
+                          "failed_folder_query", sim::operation::get_folder_path,
+                          report(1, 0, platform::error_service_specific_error, 3, 0x80070005u)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(service_lifecycle, no_report_reaches_the_manager_after_the_stopped_one) {
+    machine().start_as_service(L"quillmark_snaptel");
+    service::service_status_handle =
+        platform::register_service_ctrl_handler(L"quillmark_snaptel", service::ServiceCtrlHandler);
+    const platform::exclusive_lock held(service::status_lock);
+    service::service_status.service_type = platform::service_win32_own_process;
+    EXPECT_TRUE(service::report_status(held, platform::service_stopped, 0, 0, 3));
+    EXPECT_TRUE(service::report_status(held, platform::service_stop_pending, 0, 0, 4));
+    EXPECT_EQ(reports(), lines{stopped});
+}
+
+// An administrator's stray word on the console must not take down the agent group of the
+// service that runs.
+TEST_F(service_lifecycle, started_from_a_console_it_touches_nothing_and_fails_to_connect) {
+    const auto agent = machine().start_process(test::agent_image);
+    const std::wstring kept = std::wstring(process::temp_directory) + L"/agent-state.txt";
+    machine().create_file(kept);
+    wchar_t program[] = L"quillmark_snaptel.exe";
+    wchar_t word[] = L"--help";
+    wchar_t* argv[] = {program, word, nullptr};
+    EXPECT_EQ(wmain(2, argv), 0);
+
+    EXPECT_TRUE(machine().is_running(agent));
+    EXPECT_TRUE(machine().exists(kept));
+    EXPECT_EQ(log_entries(),
+              (lines{d("wmain", "enter"), d("run_service", "enter"),
+                     d("run_service", "starting service ..."),
                      e("run_service", "StartServiceCtrlDispatcher returned an error."),
                      e("run_service",
-                       "The service process could not connect to the service controller.\r\n")}));
+                       "The service process could not connect to the service controller.\r\n"),
+                     d("wmain", "exit")}));
 }
 
 struct not_running_case {

@@ -59,6 +59,19 @@ const lines installed{d(in, "enter"), i(in, "installing service ..."),
 const lines left_alone{d(un, "enter"), i(un, "uninstalling service ..."),
                        i(un, "service uninstalled succesfully."), d(un, "exit")};
 
+// A description or recovery setting the manager refuses leaves the service registered.
+registration_case config_refused(const char* name, sim::operation call, const std::string& task) {
+    return {
+        name,
+        true,
+        [call](sim::machine& m) { m.fail(call, 5); },
+        0,
+        {d(in, "enter"), i(in, "installing service ..."),
+         e(in, "ChangeServiceConfig2 returned an error. Unable to " + task),
+         e(in, "Access is denied.\r\n"), i(in, "service installed succesfully."), d(in, "exit")},
+        1};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     cases, registration,
     ::testing::Values(registration_case{"install", true, [](sim::machine&) {}, 0, installed, 1},
@@ -89,6 +102,15 @@ INSTANTIATE_TEST_SUITE_P(
                            e(in, "GetModuleFileName returned an error."),
                            e(in, "Access is denied.\r\n")},
                           0},
+                      config_refused("install_without_a_description",
+                                     sim::operation::change_service_description,
+                                     "set service description."),
+                      config_refused("install_without_failure_actions",
+                                     sim::operation::change_service_failure_actions,
+                                     "set service failure actions."),
+                      config_refused("install_without_actions_on_non_crash_failures",
+                                     sim::operation::change_service_failure_actions_flag,
+                                     "apply failure actions to non-crash failures."),
                       registration_case{"install_interrupted_by_an_exception",
                                         true,
                                         [](sim::machine& m) {
@@ -160,7 +182,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 class registration_parameters : public ::testing::TestWithParam<std::wstring> {};
 
-TEST_P(registration_parameters, the_service_runs_the_whole_quoted_executable_as_system) {
+TEST_P(registration_parameters,
+       the_service_runs_the_whole_quoted_executable_as_system_and_restarts) {
     const std::wstring executable = GetParam();
     auto& m = sim::machine::instance();
     m.reset();
@@ -176,6 +199,19 @@ TEST_P(registration_parameters, the_service_runs_the_whole_quoted_executable_as_
     EXPECT_EQ(services[0].start_type, platform::service_auto_start);
     EXPECT_EQ(services[0].error_control, platform::service_error_ignore);
     EXPECT_EQ(services[0].binary_path, L"\"" + executable + L"\"");
+    EXPECT_EQ(services[0].description,
+              L"Keeps the Snap telemetry host agent (snapteld.exe) and its system plugins running: "
+              L"launches them, checks every minute that they run and restarts them when they do "
+              L"not.");
+    // A minute after every failure, the count of failures reset after a day, and also after
+    // a stop with an error code.
+    EXPECT_EQ(services[0].failure_reset_period_s, 86400u);
+    ASSERT_EQ(services[0].failure_actions.size(), 3u);
+    for (const platform::sc_action& action : services[0].failure_actions) {
+        EXPECT_EQ(action.type, platform::sc_action_restart);
+        EXPECT_EQ(action.delay_ms, 60000u);
+    }
+    EXPECT_TRUE(services[0].failure_actions_on_non_crash_failures);
     logging::reset_process_log();
 }
 

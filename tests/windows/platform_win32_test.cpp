@@ -293,10 +293,12 @@ TEST(Win32Files, EntriesReachedThroughHandles) {
     EXPECT_EQ(platform::get_last_error(), platform::error_access_denied);
     platform::unique_file_handle held = open(directory, platform::file_flag_backup_semantics);
     ASSERT_TRUE(held);
-    platform::file_information information;
-    ASSERT_TRUE(platform::get_file_information_by_handle(held.get(), information));
-    EXPECT_NE(information.attributes & platform::file_attribute_directory, 0u);
-    EXPECT_EQ(information.number_of_links, 1u);
+    std::uint32_t attributes = 0;
+    ASSERT_TRUE(platform::get_file_attributes_by_handle(held.get(), attributes));
+    EXPECT_NE(attributes & platform::file_attribute_directory, 0u);
+    std::uint32_t links = 0;
+    ASSERT_TRUE(platform::get_file_link_count(held.get(), links));
+    EXPECT_EQ(links, 1u);
     std::wstring name;
     ASSERT_TRUE(platform::get_file_name_by_handle(held.get(), name));
     EXPECT_EQ(name, directory.wstring().substr(2));

@@ -1,4 +1,4 @@
-// Wall clock, local calendar time and sleeping.
+// Wall clock, monotonic clock, local calendar time and sleeping.
 #include <windows.h>
 
 #include <cstdint>
@@ -19,6 +19,10 @@ std::time_t current_time() {
     constexpr std::uint64_t ticks_per_second = 10'000'000;
     constexpr std::uint64_t seconds_from_1601_to_1970 = 11'644'473'600;
     return static_cast<std::time_t>(ticks / ticks_per_second - seconds_from_1601_to_1970);
+}
+
+std::uint64_t tick_count() {
+    return ::GetTickCount64();
 }
 
 bool to_local_time(std::time_t when, std::tm& local) {

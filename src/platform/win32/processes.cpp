@@ -36,6 +36,10 @@ std::uint32_t get_process_image_file_name(handle process, wchar_t* buffer, std::
     return ::K32GetProcessImageFileNameW(process, buffer, size);
 }
 
+std::uint32_t get_current_process_id() {
+    return ::GetCurrentProcessId();
+}
+
 bool get_exit_code_process(handle process, std::uint32_t* exit_code) {
     DWORD code = 0;
     if (::GetExitCodeProcess(process, &code) == 0) {

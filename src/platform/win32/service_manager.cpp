@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -72,6 +73,34 @@ bool query_service_status(handle service, service_status& status) {
 
 bool delete_service(handle service) {
     return ::DeleteService(manager_handle(service)) != 0;
+}
+
+bool change_service_description(handle service, const wchar_t* description) {
+    // The structure's field is not const in the headers; the call only reads it.
+    SERVICE_DESCRIPTIONW text{const_cast<wchar_t*>(description)};
+    return ::ChangeServiceConfig2W(manager_handle(service), SERVICE_CONFIG_DESCRIPTION, &text) != 0;
+}
+
+bool change_service_failure_actions(handle service, std::uint32_t reset_period_s,
+                                    const sc_action* actions, std::uint32_t count) {
+    std::vector<SC_ACTION> system_actions(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        system_actions[i].Type = static_cast<SC_ACTION_TYPE>(actions[i].type);
+        system_actions[i].Delay = actions[i].delay_ms;
+    }
+    SERVICE_FAILURE_ACTIONSW failure_actions{};
+    failure_actions.dwResetPeriod = reset_period_s;
+    failure_actions.cActions = count;
+    failure_actions.lpsaActions = system_actions.data();
+    return ::ChangeServiceConfig2W(manager_handle(service), SERVICE_CONFIG_FAILURE_ACTIONS,
+                                   &failure_actions) != 0;
+}
+
+bool change_service_failure_actions_flag(handle service, bool on_non_crash_failures) {
+    SERVICE_FAILURE_ACTIONS_FLAG flag{};
+    flag.fFailureActionsOnNonCrashFailures = on_non_crash_failures ? TRUE : FALSE;
+    return ::ChangeServiceConfig2W(manager_handle(service), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG,
+                                   &flag) != 0;
 }
 
 bool close_service_handle(handle manager_or_service) {

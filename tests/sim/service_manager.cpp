@@ -307,9 +307,17 @@ bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function ma
         if (dispatcher.handler != nullptr && !dispatcher.controls.empty()) {
             next = dispatcher.controls.begin()->first;
         }
+        // Without a handler yet there is no moment to wait for: the registration wakes the
+        // dispatcher, which then waits until the next control is due, so that each control
+        // arrives at its moment however long the service main function takes to register.
+        const bool awaiting_handler = dispatcher.handler == nullptr;
         m.block(
-            held, [&] { return dispatcher.stopped_reported || control_due(); }, next,
-            "the service control manager's requests");
+            held,
+            [&] {
+                return dispatcher.stopped_reported || control_due() ||
+                       (awaiting_handler && dispatcher.handler != nullptr);
+            },
+            next, "the service control manager's requests");
     }
 }
 

@@ -111,32 +111,76 @@ TEST_F(agent_launch, ten_thousand_restarts_keep_the_open_handles_flat) {
     EXPECT_EQ(machine().launches().size(), 10000u);
 }
 
+// A command line split as the C runtime and CommandLineToArgvW split it: the program's
+// name up to its closing quote or a blank; then blanks outside quotes part the arguments,
+// 2n backslashes before a quote give n and the quote opens or closes, 2n+1 give n and a
+// quote of the text, and backslashes before anything else stay as they are.
+std::vector<std::wstring> split_as_the_runtime(const std::wstring& line) {
+    const bool quoted = !line.empty() && line[0] == L'"';
+    const std::size_t name_end = line.find_first_of(quoted ? L"\"" : L" \t", 1);
+    std::vector<std::wstring> arguments{line.substr(quoted ? 1 : 0, name_end - (quoted ? 1 : 0))};
+    bool in_quotes = false;
+    bool in_argument = false;
+    for (std::size_t at = std::min(name_end, line.size() - 1) + 1; at < line.size(); ++at) {
+        const wchar_t c = line[at];
+        if ((c == L' ' || c == L'\t') && !in_quotes) {
+            in_argument = false;
+            continue;
+        }
+        if (!in_argument) {
+            arguments.emplace_back();
+            in_argument = true;
+        }
+        std::size_t backslashes = 0;
+        for (; at < line.size() && line[at] == L'\\'; ++at) ++backslashes;
+        const bool quote = at < line.size() && line[at] == L'"';
+        arguments.back().append(quote ? backslashes / 2 : backslashes, L'\\');
+        if (quote && backslashes % 2 == 1) {
+            arguments.back().push_back(L'"');
+        } else if (quote) {
+            in_quotes = !in_quotes;
+        } else if (backslashes > 0) {
+            --at;  // what follows the backslashes is read at the next turn
+        } else {
+            arguments.back().push_back(c);
+        }
+    }
+    return arguments;
+}
+
 struct command_line_case {
     std::wstring executable, configuration, line;
 };
 
 class command_line : public ::testing::TestWithParam<command_line_case> {};
 
-TEST_P(command_line, quotes_only_paths_with_blanks) {
+TEST_P(command_line, gives_the_agent_its_two_arguments_whole) {
     const auto& c = GetParam();
     const auto buffer = supervision::agent_command_line(c.executable, c.configuration);
     ASSERT_FALSE(buffer.empty());
     EXPECT_EQ(buffer.back(), L'\0');
     EXPECT_EQ(std::wstring(buffer.data()), c.line);
     EXPECT_EQ(buffer.size(), c.line.size() + 1);
+    EXPECT_EQ(split_as_the_runtime(c.line),
+              (std::vector<std::wstring>{c.executable, L"--config", c.configuration}));
 }
+
+const std::wstring agent = L"C:\\svc\\snapteld.exe";
 
 INSTANTIATE_TEST_SUITE_P(
     cases, command_line,
-    ::testing::Values(command_line_case{L"C:\\svc\\snapteld.exe", L"C:\\c\\config.yaml",
-                                        L"C:\\svc\\snapteld.exe --config C:\\c\\config.yaml"},
-                      command_line_case{
-                          L"C:\\Program Files\\Q\\snapteld.exe", L"C:\\c\\config.yaml",
+    ::testing::Values(
+        command_line_case{agent, L"C:\\c\\config.yaml", agent + L" --config C:\\c\\config.yaml"},
+        command_line_case{L"C:\\Program Files\\Q\\snapteld.exe", L"C:\\c\\config.yaml",
                           L"\"C:\\Program Files\\Q\\snapteld.exe\" --config C:\\c\\config.yaml"},
-                      command_line_case{L"C:\\svc\\snapteld.exe", L"C:\\my\tconf\\c.yaml",
-                                        L"C:\\svc\\snapteld.exe --config \"C:\\my\tconf\\c.yaml\""},
-                      // Inside quotes a trailing backslash would escape the closing quote.
-                      command_line_case{L"C:\\svc\\snapteld.exe", L"C:\\conf dir\\",
-                                        L"C:\\svc\\snapteld.exe --config \"C:\\conf dir\\\\\""}));
+        command_line_case{agent, L"C:\\my\tconf\\c.yaml",
+                          agent + L" --config \"C:\\my\tconf\\c.yaml\""},
+        // Inside quotes a trailing backslash would escape the closing quote.
+        command_line_case{agent, L"C:\\conf dir\\", agent + L" --config \"C:\\conf dir\\\\\""},
+        command_line_case{agent, L"C:\\conf\\", agent + L" --config C:\\conf\\"},
+        // A quote can neither end the argument nor be lost.
+        command_line_case{agent, L"C:\\Conf\\a\" --exit-after \"1500",
+                          agent + L" --config \"C:\\Conf\\a\\\" --exit-after \\\"1500\""},
+        command_line_case{agent, L"C:\\a\\\\\"b", agent + L" --config \"C:\\a\\\\\\\\\\\"b\""}));
 
 }  // namespace

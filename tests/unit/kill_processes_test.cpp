@@ -128,21 +128,27 @@ TEST_F(killing_processes, a_failed_search_ends_its_stage_but_not_the_plugins_sta
     EXPECT_FALSE(machine().is_running(plugin));
 }
 
-TEST_F(killing_processes, every_process_with_snap_plugin_in_its_path_is_ended) {
+TEST_F(killing_processes, every_agent_and_snap_plugin_process_in_any_case_is_ended_but_this_one) {
+    const auto agent = machine().start_process(L"\\Device\\HarddiskVolume1\\svc\\SnapTelD.exe");
     const auto collector = machine().start_process(test::collector_image);
     const auto foreign =
         machine().start_process(L"\\Device\\HarddiskVolume1\\x\\snap-plugin-other.exe");
     const auto inside =
-        machine().start_process(L"\\Device\\HarddiskVolume1\\snap-plugins\\tool.exe");
+        machine().start_process(L"\\Device\\HarddiskVolume1\\Snap-Plugins\\tool.exe");
     const auto unrelated = machine().start_process(L"\\Device\\HarddiskVolume1\\x\\snap.exe");
+    const auto own = machine().start_process(
+        L"\\Device\\HarddiskVolume1\\snap-plugin tools\\quillmark_snaptel.exe");
+    machine().set_current_process(own);
     process::kill_processes();
 
     EXPECT_EQ(lines_starting(log_entries(), ":<D>:  kill_processes found running plugins"),
               lines{":<D>:  kill_processes found running plugins count 3"});
-    EXPECT_FALSE(machine().is_running(collector));
-    EXPECT_FALSE(machine().is_running(foreign));
-    EXPECT_FALSE(machine().is_running(inside));
+    for (const auto ended : {agent, collector, foreign, inside}) {
+        EXPECT_FALSE(machine().is_running(ended));
+    }
     EXPECT_TRUE(machine().is_running(unrelated));
+    EXPECT_TRUE(machine().is_running(own));
+    EXPECT_EQ(machine().terminations(own), 0);
 }
 
 }  // namespace

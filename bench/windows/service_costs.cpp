@@ -8,14 +8,18 @@
 //                                             else, for ever: the floor of its pace
 //   service_costs stop <service>              sends the stop control and times it until
 //                                             the manager reports the service stopped
-//   service_costs health <processes> <rounds> one health cycle against one bare process
-//                                             enumeration, with <processes> idle copies of
-//                                             this program running beside the agent group
+//   service_costs health <processes> <rounds> one health cycle against one bare search
+//                                             and one bare process enumeration, with
+//                                             <processes> idle copies of this program
+//                                             running beside the agent group
 //   service_costs restarts <count>            handles, private memory and heap bytes in use
 //                                             of this process after 1, 10, ... and <count>
 //                                             restarts of the agent group
 //   service_costs log <iterations>            one debug line at the settings' LogLevel,
 //                                             and the loop or the bare write beside it
+//   service_costs cleanup <files> <rounds>    the service's emptying of its temporary
+//                                             directory holding <files> files, against a
+//                                             bare DeleteFileW walk over the same tree
 //
 // Windows is reached only through the project's platform layer.
 #include <algorithm>
@@ -24,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -31,6 +36,8 @@
 #include "logging/service_configuration.h"
 #include "platform/platform.h"
 #include "platform/unique_handle.h"
+#include "process/cleanup.h"
+#include "process/delete_tree.h"
 #include "process/find_processes.h"
 #include "supervision/agent_command_line.h"
 #include "supervision/agent_launch.h"
@@ -79,13 +86,13 @@ int idle() {
 // --- poll ------------------------------------------------------------------------------
 
 // What the worker thread does between health cycles, call for call: look at the stop
-// event, sleep its 60 ms, read the wall clock. The event is never set.
+// event, sleep its 60 ms, read the monotonic clock. The event is never set.
 int poll() {
     const platform::unique_handle never_set(platform::create_event(true, false));
     for (;;) {
         platform::wait_for_single_object(never_set.get(), 0);
         platform::sleep(60);
-        platform::current_time();
+        platform::tick_count();
     }
 }
 
@@ -177,6 +184,28 @@ std::size_t process_count() {
     return filled / sizeof(std::uint32_t);
 }
 
+// The least one search must do: list the processes, then open each one, read its image
+// path and close it again; nothing matched, logged or kept. The access asked is the
+// service's, so that the two differ only in what they do with each process.
+void bare_search(std::vector<std::uint32_t>& ids, std::vector<wchar_t>& image) {
+    std::uint32_t filled = 0;
+    if (!platform::enum_processes(
+            ids.data(), static_cast<std::uint32_t>(ids.size() * sizeof(std::uint32_t)), &filled)) {
+        return;
+    }
+    const std::size_t count = filled / sizeof(std::uint32_t);
+    for (std::size_t i = 0; i < count; ++i) {
+        const platform::handle process =
+            platform::open_process(platform::process_all_access, false, ids[i]);
+        if (process == nullptr) {
+            continue;
+        }
+        platform::get_process_image_file_name(process, image.data(),
+                                              static_cast<std::uint32_t>(image.size()));
+        platform::close_handle(process);
+    }
+}
+
 int health(std::size_t unrelated, std::size_t rounds) {
     const std::wstring self = logging::get_module_path();
     std::vector<platform::unique_handle> idle_copies;
@@ -209,12 +238,18 @@ int health(std::size_t unrelated, std::size_t rounds) {
     if (!launch_agent_group() || !wait_until_healthy()) {
         std::fprintf(stderr, "the agent group did not come up\n");
         result = 1;
+    } else if (process_count() >= identifier_capacity) {
+        // The bare search and the enumeration are given one buffer for the whole list.
+        std::fprintf(stderr, "more processes run than %zu identifiers hold\n", identifier_capacity);
+        result = 1;
     } else {
         print("processes_enumerated", static_cast<unsigned long long>(process_count()));
         std::vector<double> enumeration_us;
+        std::vector<double> bare_search_us;
         std::vector<double> search_us;
         std::vector<double> cycle_us;
         std::vector<std::uint32_t> ids(identifier_capacity);
+        std::vector<wchar_t> image(platform::max_path);
         process::process_list found;
         bool healthy = true;
         for (std::size_t round = 0; round < rounds; ++round) {
@@ -224,6 +259,10 @@ int health(std::size_t unrelated, std::size_t rounds) {
                                      static_cast<std::uint32_t>(ids.size() * sizeof(std::uint32_t)),
                                      &filled);
             enumeration_us.push_back(microseconds_since(start));
+
+            start = clock_type::now();
+            bare_search(ids, image);
+            bare_search_us.push_back(microseconds_since(start));
 
             start = clock_type::now();
             process::find_processes(L"snapteld.exe", found);
@@ -239,6 +278,7 @@ int health(std::size_t unrelated, std::size_t rounds) {
         print("rounds", static_cast<unsigned long long>(rounds));
         print("every_cycle_saw_the_group_running", static_cast<unsigned long long>(healthy));
         print("enumeration_median_us", median(enumeration_us));
+        print("bare_search_median_us", median(bare_search_us));
         print("one_search_median_us", median(search_us));
         print("health_cycle_median_us", median(cycle_us));
     }
@@ -370,11 +410,175 @@ int log_line(std::size_t iterations) {
     return 0;
 }
 
+// --- cleanup -----------------------------------------------------------------------------
+
+// 20 subdirectories of 500 files for 10,000: both walks then list directories of the size
+// an agent's logs and spools reach, and descend into each.
+constexpr std::size_t files_per_directory = 500;
+
+struct tree_layout {
+    std::size_t directories = 0;
+    std::size_t files = 0;
+};
+
+tree_layout layout_for(std::size_t files) {
+    return {std::max<std::size_t>(1, (files + files_per_directory - 1) / files_per_directory),
+            files};
+}
+
+std::wstring directory_name(std::size_t index) {
+    return L"d" + std::to_wstring(index);
+}
+
+// The \\?\ form with backslashes, as the service names the entries it deletes: the two
+// walks then hand the system the same names, and differ only in what they do with each.
+std::wstring long_form(std::wstring path) {
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return L"\\\\?\\" + path;
+}
+
+// The files are spread over the subdirectories in turn, a few bytes each.
+bool build_tree(const tree_layout& layout) {
+    const std::filesystem::path root(process::temp_directory);
+    std::error_code failure;
+    for (std::size_t d = 0; d < layout.directories; ++d) {
+        std::filesystem::create_directories(root / directory_name(d), failure);
+        if (failure) {
+            std::fprintf(stderr, "cannot create the directories to empty: %s\n",
+                         failure.message().c_str());
+            return false;
+        }
+    }
+    const std::string content = "a line of a log\n";
+    for (std::size_t f = 0; f < layout.files; ++f) {
+        const std::filesystem::path name =
+            root / directory_name(f % layout.directories) / (L"f" + std::to_wstring(f) + L".log");
+        const platform::unique_file_handle file(
+            platform::create_file(name.c_str(), platform::generic_write, platform::file_share_read,
+                                  platform::create_always, platform::file_attribute_normal));
+        std::uint32_t written = 0;
+        if (!file || !platform::write_file(file.get(), content.data(),
+                                           static_cast<std::uint32_t>(content.size()), &written)) {
+            std::fprintf(stderr, "cannot create the files to delete: %u\n",
+                         platform::get_last_error());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool is_dot_entry(const platform::find_data& entry) {
+    return entry.name == L"." || entry.name == L"..";
+}
+
+// The least a walk that empties the tree must do: list each directory, delete each file by
+// name, remove each subdirectory once emptied and its listing closed. Nothing is opened,
+// asked or checked. As the service's walk, it keeps the directory it was given.
+bool bare_walk(const std::wstring& directory, bool remove_itself) {
+    bool emptied = true;
+    {
+        platform::find_data entry;
+        const platform::unique_find_handle listing(
+            platform::find_first_file((directory + L"\\*").c_str(), entry));
+        if (!listing) {
+            return false;
+        }
+        do {
+            if (is_dot_entry(entry)) {
+                continue;
+            }
+            const std::wstring child = directory + L"\\" + entry.name;
+            const bool gone = (entry.attributes & platform::file_attribute_directory) != 0
+                                  ? bare_walk(child, true)
+                                  : platform::delete_file(child.c_str());
+            emptied = emptied && gone;
+        } while (platform::find_next_file(listing.get(), entry));
+    }
+    return emptied && (!remove_itself || platform::remove_directory(directory.c_str()));
+}
+
+// Whether the directory is still there, holding nothing.
+bool is_empty_directory(const std::wstring& directory) {
+    platform::find_data entry;
+    const platform::unique_find_handle listing(
+        platform::find_first_file((directory + L"\\*").c_str(), entry));
+    if (!listing) {
+        return false;
+    }
+    do {
+        if (!is_dot_entry(entry)) {
+            return false;
+        }
+    } while (platform::find_next_file(listing.get(), entry));
+    return true;
+}
+
+// Builds the tree, times one walk over it, and checks that the walk left the directory
+// empty. A negative time when anything failed.
+template <typename Walk>
+double timed_walk(const tree_layout& layout, const char* which, Walk walk) {
+    if (!build_tree(layout)) {
+        return -1;
+    }
+    const clock_type::time_point start = clock_type::now();
+    const bool reported = walk();
+    const double walk_us = microseconds_since(start);
+    if (!reported || !is_empty_directory(long_form(process::temp_directory))) {
+        std::fprintf(stderr, "the %s walk %s\n", which,
+                     reported ? "left the directory not empty" : "reported a failure");
+        return -1;
+    }
+    return walk_us;
+}
+
+// Empties the service's temporary directory of `files` files with the service's own walk
+// and with the bare walk, one after the other in each round.
+int cleanup(std::size_t files, std::size_t rounds) {
+    const std::wstring root = long_form(process::temp_directory);
+    const tree_layout layout = layout_for(files);
+    // What an earlier run or the stand-in agent left (a read-only file, for one) would be
+    // counted in the first walk, and the bare walk cannot delete it.
+    std::error_code failure;
+    std::filesystem::create_directories(process::temp_directory, failure);
+    if (failure || !process::delete_tree(process::temp_directory, 0, false) ||
+        !is_empty_directory(root)) {
+        std::fprintf(stderr, "the temporary directory cannot be emptied before the walks\n");
+        return 1;
+    }
+    std::vector<double> service_us;
+    std::vector<double> bare_us;
+    for (std::size_t round = 0; round < rounds; ++round) {
+        service_us.push_back(timed_walk(layout, "service's", [] {
+            return process::delete_tree(process::temp_directory, 0, false);
+        }));
+        bare_us.push_back(timed_walk(layout, "bare", [&root] { return bare_walk(root, false); }));
+        if (service_us.back() < 0 || bare_us.back() < 0) {
+            return 1;
+        }
+    }
+    const double entries = static_cast<double>(layout.files + layout.directories);
+    const double service_median_us = median(service_us);
+    const double bare_median_us = median(bare_us);
+    print("cleanup_log_level", static_cast<unsigned long long>(logging::get_log_level(
+                                   logging::get_service_configuration()->settings_file)));
+    print("cleanup_files", static_cast<unsigned long long>(layout.files));
+    print("cleanup_directories", static_cast<unsigned long long>(layout.directories));
+    print("cleanup_rounds", static_cast<unsigned long long>(rounds));
+    print("service_walk_median_ms", service_median_us / 1000);
+    print("service_walk_longest_ms",
+          *std::max_element(service_us.begin(), service_us.end()) / 1000);
+    print("bare_walk_median_ms", bare_median_us / 1000);
+    print("service_walk_per_entry_us", service_median_us / entries);
+    print("bare_walk_per_entry_us", bare_median_us / entries);
+    print("service_to_bare_walk_ratio", service_median_us / bare_median_us);
+    return 0;
+}
+
 int usage() {
     std::fprintf(
         stderr,
         "usage: service_costs idle | poll | stop <service> | health <processes> <rounds> | "
-        "restarts <count> | log <iterations>\n");
+        "restarts <count> | log <iterations> | cleanup <files> <rounds>\n");
     return 2;
 }
 
@@ -399,6 +603,13 @@ int wmain(int argc, wchar_t** argv) {
         result = restarts(static_cast<std::size_t>(std::wcstoull(argv[2], nullptr, 10)));
     } else if (mode == L"log" && argc == 3) {
         result = log_line(static_cast<std::size_t>(std::wcstoull(argv[2], nullptr, 10)));
+    } else if (mode == L"cleanup" && argc == 4) {
+        const auto files = static_cast<std::size_t>(std::wcstoull(argv[2], nullptr, 10));
+        const auto rounds = static_cast<std::size_t>(std::wcstoull(argv[3], nullptr, 10));
+        if (files == 0 || rounds == 0) {
+            return usage();
+        }
+        result = cleanup(files, rounds);
     } else {
         return usage();
     }

@@ -5,9 +5,8 @@
 # failure. Checked: where the log goes, what its first and last lines are, and how the
 # settings beside the executable change it.
 #
-# The executable runs the start-up clean-up before it finds it is not a service, which
-# ends any agent or plugin of the prefix: CTest keeps this test apart from the others that
-# start them.
+# Not started by the service manager, the executable ends no process and deletes nothing;
+# the service scenario checks that against a running service.
 #
 # usage: entry_log_test.sh <path of quillmark_snaptel.exe>
 set -u

@@ -172,6 +172,8 @@ expect_registration() {
     expect_value Type REG_DWORD 0x10
     expect_value ErrorControl REG_DWORD 0x0
     expect_value ObjectName REG_SZ LocalSystem
+    # The package registers through "install", which describes the service too.
+    expect_value Description REG_SZ "Keeps the Snap telemetry host agent (snapteld.exe) and its system plugins running: launches them, checks every minute that they run and restarts them when they do not."
     local image_path
     image_path=$(grep -E '^ +ImagePath ' <<<"$registration" | sed -E 's/^ +ImagePath +REG_[A-Z_]+ +//')
     if [ "$image_path" != "\"$exe_windows\"" ]; then

@@ -237,7 +237,7 @@ class ProcessCleanup : public testing::Test {
     }
 };
 
-TEST_F(ProcessCleanup, FindsTheAgentAndPluginsByNameInDeviceFormCaseSensitively) {
+TEST_F(ProcessCleanup, FindsTheAgentAndPluginsByNameInDeviceFormInAnyCase) {
     const started_standin first_agent(agent, "");
     const started_standin second_agent(agent, "");
     const started_standin collector_plugin(collector, "");
@@ -265,11 +265,13 @@ TEST_F(ProcessCleanup, FindsTheAgentAndPluginsByNameInDeviceFormCaseSensitively)
     ASSERT_TRUE(process::find_processes(collector, found));
     EXPECT_EQ(found.size(), 1u);
 
+    // Letters match without regard to case, as in the file system's names.
+    EXPECT_EQ(found_count(L"SNAPTELD.EXE"), 2u);
+    EXPECT_EQ(found_count(L"Snap-Plugin"), 2u);
+
     // A search that matches nothing leaves an empty list, whatever it held before.
-    ASSERT_TRUE(process::find_processes(L"SNAPTELD.EXE", found));
+    ASSERT_TRUE(process::find_processes(L"snapteld.exe.old", found));
     EXPECT_TRUE(found.empty());
-    EXPECT_EQ(found_count(L"Snap-Plugin"), 0u);
-    EXPECT_EQ(found_count(L"snapteld.EXE"), 0u);
 }
 
 TEST_F(ProcessCleanup, KillProcessesEndsTheAgentAndBothPluginsWithCode0) {

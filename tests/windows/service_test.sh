@@ -1,10 +1,14 @@
 #!/bin/bash
 # Runs the service executable under Wine's own Service Control Manager, installed as on
 # a real machine: in a folder under "C:\Program Files" whose name has a blank, beside
-# the stand-ins for the agent and its plugins, with a settings file naming a log outside
-# that folder and an agent configuration file whose path has a blank too. It installs,
-# installs again, starts, uninstalls while running, ends a plugin from outside and waits
-# for the next health cycle to restart the group (about a minute), stops and uninstalls.
+# the stand-ins for the agent and its plugins (the agent's file named in other letter case,
+# as Windows names have none), with a settings file naming a log outside that folder and an
+# agent configuration file whose path has a blank too. It installs, installs again,
+# starts, runs the executable from a console with a stray word, uninstalls while running,
+# sees a first health cycle find the group running, ends a plugin from outside and waits
+# for the next health cycle to restart the group, stops, starts again with the agent's file
+# moved away and a plugin ended so that the restart fails (three health cycles in all,
+# about three minutes), and uninstalls.
 #
 # Every start of the executable empties the log it opens, and a service started by
 # "sc start" reads its settings only once. So before each command the settings file is
@@ -38,7 +42,10 @@ logs_windows='C:\Quillmark Service Logs'
 config_dir="$drive_c/Quillmark Service Config"
 config_windows='C:\Quillmark Service Config\snap config.yaml'
 launches=$install_dir/snapteld-launches.txt
+temp_dir=$drive_c/ProgramData/Quillmark/Snap/temp
 agent=snapteld.exe
+# The file on disk; the service launches and looks for snapteld.exe.
+agent_file=SnapTelD.exe
 collector=snap-plugin-collector-qmsystem.exe
 publisher=snap-plugin-publisher-quillmark.exe
 
@@ -196,6 +203,40 @@ expect_no_line() {
     has_line "$1" && fail "the log has '$1'"
 }
 
+# The log's lines at level ERROR, one per line.
+error_lines() {
+    local line
+    for line in "${log_lines[@]}"; do
+        [[ $line == ':<ERROR>:'* ]] && printf '%s\n' "$line"
+    done
+}
+
+# How many of the log's lines are exactly $1.
+count_lines() {
+    local wanted=$1 line count=0
+    for line in "${log_lines[@]}"; do
+        [ "$line" = "$wanted" ] && count=$((count + 1))
+    done
+    echo "$count"
+}
+
+# Waits at most $2 s until the log holds the line $1 $3 times (default once).
+wait_for_line() {
+    local start=$SECONDS
+    while [ $((SECONDS - start)) -lt "$2" ]; do
+        read_log 2>/dev/null
+        [ "$(count_lines "$1")" -ge "${3:-1}" ] && return 0
+        sleep 1
+    done
+    return 1
+}
+
+# The Win32 exit code "sc query" shows.
+win32_exit_code() {
+    run_wine 30 sc query "$service"
+    sed -nE 's/^ *WIN32_EXIT_CODE +: ([0-9]+).*/\1/p' <<<"$cmd_out"
+}
+
 # The given lines appear in the log in this order, other lines possibly between them.
 expect_in_order() {
     local index=0 wanted
@@ -293,7 +334,8 @@ trap 'exit 143' TERM
 clear_stage
 mkdir -p "$install_dir" "$logs_dir" "$config_dir" || exit 1
 cp "$exe_source" "$install_dir/quillmark_snaptel.exe" || exit 1
-for name in "$agent" "$collector" "$publisher"; do
+cp "$standins/$agent" "$install_dir/$agent_file" || exit 1
+for name in "$collector" "$publisher"; do
     cp "$standins/$name" "$install_dir/$name" || exit 1
 done
 printf 'plugins: []\r\n' >"$config_dir/snap config.yaml"
@@ -308,7 +350,14 @@ expect_in_order ':<D>:  wmain enter' ':<D>:  install_service enter' \
     ':<I>:  install_service installing service ...' \
     ':<I>:  install_service service installed succesfully.' ':<D>:  install_service exit' \
     ':<D>:  wmain exit'
-expect_no_errors
+# Wine stores the description, takes the failure actions without keeping them, and refuses
+# to apply them to non-crash failures: that refusal is the one error, with the system's text.
+errors=$(error_lines)
+flag_refused=':<ERROR>:  install_service ChangeServiceConfig2 returned an error. Unable to apply failure actions to non-crash failures.'
+if [ "$(head -n 1 <<<"$errors")" != "$flag_refused" ] || [ "$(wc -l <<<"$errors")" -ne 2 ] ||
+    ! [[ $(tail -n 1 <<<"$errors") =~ ^:\<ERROR\>:\ \ install_service\ .*[^[:space:]] ]]; then
+    fail "the install's error lines are not the refused failure actions flag and the system's text: $errors"
+fi
 run_wine 60 reg query "$registry_key"
 if [ "$cmd_rc" -ne 0 ]; then
     fail "the service's registry key is missing"
@@ -325,6 +374,7 @@ else
     expect_value Type REG_DWORD 0x10
     expect_value ErrorControl REG_DWORD 0x0
     expect_value ObjectName REG_SZ LocalSystem
+    expect_value Description REG_SZ "Keeps the Snap telemetry host agent (snapteld.exe) and its system plugins running: launches them, checks every minute that they run and restarts them when they do not."
     # Quoted and alone: the manager must never split the path at its blanks.
     image_path=$(grep -E '^ +ImagePath ' <<<"$registration" | sed -E 's/^ +ImagePath +REG_[A-Z_]+ +//')
     if [ "$image_path" != "\"$exe_windows\"" ]; then
@@ -384,6 +434,27 @@ elif [ "$(awk -F'\t' '{ print NF "|" $3 "|" $4 }' "$launches")" != "4|--config|$
 fi
 [ "$failures" -ne "$before" ] && show_processes
 
+echo "Scenario console: a stray word from a console ends nothing and deletes nothing"
+before=$failures
+mkdir -p "$temp_dir"
+printf 'agent state\r\n' >"$temp_dir/console-check.txt"
+run_executable console-help --help
+read_log
+expect_in_order ':<D>:  wmain enter' ':<D>:  run_service enter' \
+    ':<D>:  run_service starting service ...' \
+    ':<ERROR>:  run_service StartServiceCtrlDispatcher returned an error.' ':<D>:  wmain exit'
+expect_no_line ':<D>:  cleanup enter'
+if [ ! -f "$temp_dir/console-check.txt" ]; then
+    fail "the file in the temporary directory is gone"
+fi
+if [ "$(installed_pids "$agent")" != "$first_agent" ] ||
+    [ "$(installed_pids "$collector")" != "$first_collector" ] ||
+    [ "$(installed_pids "$publisher")" != "$first_publisher" ]; then
+    fail "the agent group changed during the console run"
+    show_processes
+fi
+[ "$failures" -ne "$before" ] && show_log
+
 echo "Scenario uninstall while running: the service stays registered and keeps running"
 before=$failures
 # The service's settings were read when it started; the command's log is its own.
@@ -409,6 +480,20 @@ if [ "$(installed_pids "$agent")" != "$first_agent" ] ||
     fail "the agent group changed during the uninstall"
     show_processes
 fi
+
+echo "Scenario first health cycle: the agent, its file named $agent_file, is found and left running"
+before=$failures
+log=$service_log
+if ! wait_for_line ':<D>:  ServiceWorkerThread all system plugins are running.' 75; then
+    fail "no health cycle found the plugins running within 75 s of the start"
+fi
+expect_no_line ':<ERROR>:  ServiceWorkerThread Detected that host agent is not running.'
+expect_no_line ':<D>:  ServiceWorkerThread restarting host agent.'
+if [ "$(launch_count)" -ne 1 ] || [ "$(installed_pids "$agent")" != "$first_agent" ]; then
+    fail "the agent was launched again after the first health cycle"
+    show_processes
+fi
+[ "$failures" -ne "$before" ] && show_log
 
 echo "Scenario plugin ended from outside: the next health cycle restarts the group (up to 75 s)"
 before=$failures
@@ -504,6 +589,43 @@ else
             printf '      %s\n' "${actual_tail[@]}"
         fi
     fi
+fi
+[ "$failures" -ne "$before" ] && show_log
+
+echo "Scenario failed restart: the agent's file moved away, the restart fails and the service stops with 575 (up to 80 s)"
+before=$failures
+use_log failed-restart
+run_wine 60 sc start "$service"
+if ! wait_for_state 4 RUNNING 30; then
+    fail "the service did not reach RUNNING again within 30 s"
+fi
+start_time=$SECONDS
+while [ $((SECONDS - start_time)) -lt 30 ] && ! group_running; do
+    sleep 1
+done
+# An upgrade of the agent renames its file away for a moment; a plugin ends meanwhile.
+mv "$install_dir/$agent_file" "$install_dir/$agent_file.moved"
+run_wine 30 taskkill /F /IM "$collector"
+if ! wait_for_state 1 STOPPED 80; then
+    fail "the service did not stop within 80 s of the plugin's end"
+fi
+code=$(win32_exit_code)
+if [ "$code" != 575 ]; then
+    fail "sc query shows WIN32_EXIT_CODE $code after the failed restart, expected 575"
+fi
+mv "$install_dir/$agent_file.moved" "$install_dir/$agent_file"
+stop_time=$SECONDS
+while [ $((SECONDS - stop_time)) -lt 15 ] && [ -n "$(processes_with "$folder_mark")" ]; do
+    sleep 1
+done
+read_log
+expect_in_order ':<D>:  ServiceWorkerThread restarting host agent.' \
+    ':<ERROR>:  start_agent CreateProcess returned an error. Unable to create process for host agent.' \
+    ':<ERROR>:  ServiceWorkerThread unable to launch host agent.' \
+    ':<D>:  ServiceMain status to stopped.' ':<D>:  wmain exit'
+if [ -n "$(processes_with "$folder_mark")" ]; then
+    fail "programs of the installed folder still run after the failed restart"
+    show_processes
 fi
 [ "$failures" -ne "$before" ] && show_log
 

@@ -24,13 +24,13 @@
 # It builds the service, the stand-ins of the agent and its plugins, and the measuring
 # program (bench/windows) in build/bench-windows, and runs everything in a Wine prefix of
 # its own (build/bench-wineprefix, or $QM_WINEPREFIX), which it leaves with nothing
-# installed or running. It takes about ten minutes. Run it by hand on a machine that is
+# installed or running. It takes about twelve minutes. Run it by hand on a machine that is
 # otherwise idle: the tests never run it.
 #
 # usage: bench/measure.sh [results file]
 #        bench/measure.sh cleanup [results file]
 #
-# The second form measures figure 6 alone, in a few minutes: it prints the values and
+# The second form measures figure 6 alone, in about two minutes: it prints the values and
 # keeps them in build/bench-windows/cleanup-figures.txt, and writes the page of that one
 # figure only into the results file when one is given. bench/results.md is left as it is.
 set -euo pipefail
@@ -141,7 +141,7 @@ wait_for_state() {
 # suppressed.
 measure_cleanup() {
     write_settings
-    say "Timing the clean-up of 10,000 files against a bare walk (a few minutes)"
+    say "Timing the clean-up of 10,000 files against a bare walk (about a minute and a half)"
     measure "$1" 900 cleanup 10000 5
 }
 
@@ -297,6 +297,7 @@ service_pid=$(pids_with "${folder_mark}quillmark_snaptel.exe" | head -n 1)
 server_pid=$(wineserver_pid)
 say "Measuring the CPU of the running service over 60 s"
 cycles_before=$(grep -c 'is_host_agent_running enter' "$log" || true)
+log_lines_0=$(wc -l <"$log")
 read -r service_ms_0 service_ns_0 <<<"$(cpu_of "$service_pid")"
 read -r idle_ms_0 idle_ns_0 <<<"$(cpu_of "$idle_pid")"
 read -r poll_ms_0 poll_ns_0 <<<"$(cpu_of "$poll_pid")"
@@ -309,6 +310,7 @@ read -r poll_ms_1 poll_ns_1 <<<"$(cpu_of "$poll_pid")"
 read -r server_ms_1 _ <<<"$(cpu_of "$server_pid")"
 window_1=$(date +%s%N)
 cycles_after=$(grep -c 'is_host_agent_running enter' "$log" || true)
+log_lines_1=$(wc -l <"$log")
 kill "$idle_pid" "$poll_pid" 2>/dev/null || true
 {
     echo "window_ms=$(((window_1 - window_0) / 1000000))"
@@ -320,6 +322,7 @@ kill "$idle_pid" "$poll_pid" 2>/dev/null || true
     echo "poll_threads_ns=$((poll_ns_1 - poll_ns_0))"
     echo "wineserver_cpu_ms=$((server_ms_1 - server_ms_0))"
     echo "health_cycles_in_window=$((cycles_after - cycles_before))"
+    echo "log_lines_in_window=$((log_lines_1 - log_lines_0))"
 } >>"$figures"
 
 stops=5

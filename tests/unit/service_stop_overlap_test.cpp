@@ -62,7 +62,7 @@ class service_stop_overlap : public test::supervision_test {
         EXPECT_TRUE(with_stop_pending || (relaunch_fails && states == stopped_by_itself))
             << testing::PrintToString(states);
         (with_stop_pending ? stopped_by_request : ended_by_itself)++;
-        const platform::service_status& last = machine().status_reports().back().status;
+        const platform::service_status last = machine().status_reports().back().status;
         EXPECT_EQ(last.check_point, 3u);
         // Stopped on request is no failure; a relaunch that failed before the request is.
         EXPECT_EQ(last.win32_exit_code, with_stop_pending ? 0u : platform::error_app_init_failure);

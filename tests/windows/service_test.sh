@@ -203,38 +203,13 @@ expect_no_line() {
     has_line "$1" && fail "the log has '$1'"
 }
 
-# The log's lines at level ERROR, one per line.
-error_lines() {
-    local line
-    for line in "${log_lines[@]}"; do
-        [[ $line == ':<ERROR>:'* ]] && printf '%s\n' "$line"
-    done
-}
-
-# How many of the log's lines are exactly $1.
-count_lines() {
-    local wanted=$1 line count=0
-    for line in "${log_lines[@]}"; do
-        [ "$line" = "$wanted" ] && count=$((count + 1))
-    done
-    echo "$count"
-}
-
-# Waits at most $2 s until the log holds the line $1 $3 times (default once).
-wait_for_line() {
+# Waits at most $2 s until the log holds a line with $1.
+wait_for_log() {
     local start=$SECONDS
-    while [ $((SECONDS - start)) -lt "$2" ]; do
-        read_log 2>/dev/null
-        [ "$(count_lines "$1")" -ge "${3:-1}" ] && return 0
+    until grep -qF -- "$1" "$log" 2>/dev/null; do
+        [ $((SECONDS - start)) -lt "$2" ] || return 1
         sleep 1
     done
-    return 1
-}
-
-# The Win32 exit code "sc query" shows.
-win32_exit_code() {
-    run_wine 30 sc query "$service"
-    sed -nE 's/^ *WIN32_EXIT_CODE +: ([0-9]+).*/\1/p' <<<"$cmd_out"
 }
 
 # The given lines appear in the log in this order, other lines possibly between them.
@@ -352,7 +327,7 @@ expect_in_order ':<D>:  wmain enter' ':<D>:  install_service enter' \
     ':<D>:  wmain exit'
 # Wine stores the description, takes the failure actions without keeping them, and refuses
 # to apply them to non-crash failures: that refusal is the one error, with the system's text.
-errors=$(error_lines)
+errors=$(grep -o ':<ERROR>:.*' "$log" | tr -d '\r')
 flag_refused=':<ERROR>:  install_service ChangeServiceConfig2 returned an error. Unable to apply failure actions to non-crash failures.'
 if [ "$(head -n 1 <<<"$errors")" != "$flag_refused" ] || [ "$(wc -l <<<"$errors")" -ne 2 ] ||
     ! [[ $(tail -n 1 <<<"$errors") =~ ^:\<ERROR\>:\ \ install_service\ .*[^[:space:]] ]]; then
@@ -405,21 +380,39 @@ if ! registered; then
 fi
 [ "$failures" -ne "$before" ] && show_log
 
+# Starts the service and waits for it to report RUNNING and for the group to come up.
+start_service() {
+    run_wine 60 sc start "$service"
+    if [ "$cmd_rc" -ne 0 ]; then
+        fail "'sc start' exited with $cmd_rc"
+    fi
+    if ! wait_for_state 4 RUNNING 30; then
+        fail "the service did not reach RUNNING within 30 s"
+    fi
+    local start=$SECONDS
+    while [ $((SECONDS - start)) -lt 30 ] && ! group_running; do
+        sleep 1
+    done
+}
+
+# Waits at most 15 s until no program of the installed folder runs: the process writes its
+# last lines after it has reported the stop.
+wait_until_folder_idle() {
+    local start=$SECONDS
+    while [ $((SECONDS - start)) -lt 15 ] && [ -n "$(processes_with "$folder_mark")" ]; do
+        sleep 1
+    done
+    if [ -n "$(processes_with "$folder_mark")" ]; then
+        fail "programs of the installed folder still run 15 s after the stop"
+        show_processes
+    fi
+}
+
 echo "Scenario start: the manager starts the service, which launches the agent and both plugins"
 before=$failures
 use_log service
 service_log=$log
-run_wine 60 sc start "$service"
-if [ "$cmd_rc" -ne 0 ]; then
-    fail "'sc start' exited with $cmd_rc"
-fi
-if ! wait_for_state 4 RUNNING 30; then
-    fail "the service did not reach RUNNING within 30 s"
-fi
-start_time=$SECONDS
-while [ $((SECONDS - start_time)) -lt 30 ] && ! group_running; do
-    sleep 1
-done
+start_service
 if ! group_running; then
     fail "the agent and both plugins are not running, one of each, 30 s after the start"
     show_processes
@@ -484,9 +477,10 @@ fi
 echo "Scenario first health cycle: the agent, its file named $agent_file, is found and left running"
 before=$failures
 log=$service_log
-if ! wait_for_line ':<D>:  ServiceWorkerThread all system plugins are running.' 75; then
+if ! wait_for_log ':<D>:  ServiceWorkerThread all system plugins are running.' 75; then
     fail "no health cycle found the plugins running within 75 s of the start"
 fi
+read_log
 expect_no_line ':<ERROR>:  ServiceWorkerThread Detected that host agent is not running.'
 expect_no_line ':<D>:  ServiceWorkerThread restarting host agent.'
 if [ "$(launch_count)" -ne 1 ] || [ "$(installed_pids "$agent")" != "$first_agent" ]; then
@@ -534,15 +528,7 @@ fi
 if ! wait_for_state 1 STOPPED 30; then
     fail "the service did not reach STOPPED within 30 s"
 fi
-# The process writes its last lines after reporting STOPPED.
-stop_time=$SECONDS
-while [ $((SECONDS - stop_time)) -lt 15 ] && [ -n "$(processes_with "$folder_mark")" ]; do
-    sleep 1
-done
-if [ -n "$(processes_with "$folder_mark")" ]; then
-    fail "programs of the installed folder still run 15 s after the stop"
-    show_processes
-fi
+wait_until_folder_idle
 log=$service_log
 read_log
 # The whole run is in the service's log: no command emptied it meanwhile.
@@ -595,38 +581,22 @@ fi
 echo "Scenario failed restart: the agent's file moved away, the restart fails and the service stops with 575 (up to 80 s)"
 before=$failures
 use_log failed-restart
-run_wine 60 sc start "$service"
-if ! wait_for_state 4 RUNNING 30; then
-    fail "the service did not reach RUNNING again within 30 s"
-fi
-start_time=$SECONDS
-while [ $((SECONDS - start_time)) -lt 30 ] && ! group_running; do
-    sleep 1
-done
+start_service
 # An upgrade of the agent renames its file away for a moment; a plugin ends meanwhile.
 mv "$install_dir/$agent_file" "$install_dir/$agent_file.moved"
 run_wine 30 taskkill /F /IM "$collector"
 if ! wait_for_state 1 STOPPED 80; then
     fail "the service did not stop within 80 s of the plugin's end"
-fi
-code=$(win32_exit_code)
-if [ "$code" != 575 ]; then
-    fail "sc query shows WIN32_EXIT_CODE $code after the failed restart, expected 575"
+elif ! grep -Eq 'WIN32_EXIT_CODE +: 575 ' <<<"$cmd_out"; then
+    fail "sc query shows $(grep WIN32_EXIT_CODE <<<"$cmd_out") after the failed restart, expected 575"
 fi
 mv "$install_dir/$agent_file.moved" "$install_dir/$agent_file"
-stop_time=$SECONDS
-while [ $((SECONDS - stop_time)) -lt 15 ] && [ -n "$(processes_with "$folder_mark")" ]; do
-    sleep 1
-done
+wait_until_folder_idle
 read_log
 expect_in_order ':<D>:  ServiceWorkerThread restarting host agent.' \
     ':<ERROR>:  start_agent CreateProcess returned an error. Unable to create process for host agent.' \
     ':<ERROR>:  ServiceWorkerThread unable to launch host agent.' \
     ':<D>:  ServiceMain status to stopped.' ':<D>:  wmain exit'
-if [ -n "$(processes_with "$folder_mark")" ]; then
-    fail "programs of the installed folder still run after the failed restart"
-    show_processes
-fi
 [ "$failures" -ne "$before" ] && show_log
 
 echo "Scenario uninstall when stopped: the registration is deleted"

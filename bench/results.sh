@@ -112,7 +112,7 @@ unlinks the file. The service's walk makes five: the opening without following l
 FileBasicInfo (the server hands over the file's Unix descriptor, for an fstat),
 FileNameInfo (the server gives the file's Unix path, turned back into a Windows one), the
 deletion through the handle and the closing. The unlink at the last closing is the same
-in both walks and, where the disk is slow to unlink, the largest part of either; where
+in both walks and, where the disk is slow to unlink, most of what either costs; where
 it is quick the three further requests weigh more. They are the checks that keep the
 service, which runs as LocalSystem, from deleting anything outside the directory through
 a name someone else placed there.

@@ -327,6 +327,25 @@ TEST(Win32Files, EntriesReachedThroughHandles) {
     EXPECT_FALSE(fs::exists(directory));
 }
 
+// The path on the volume of an entry deeper than the first buffer holds comes whole.
+TEST(Win32Files, NameOfADeepEntryComesWhole) {
+    const scratch_directory scratch;
+    std::wstring deep = L"\\\\?\\" + scratch.path().wstring();
+    for (int level = 0; level < 12; ++level) {
+        deep += L"\\level-" + std::to_wstring(level) + L"-" + std::wstring(90, L'd');
+        ASSERT_TRUE(fs::create_directory(deep)) << level;
+    }
+    const platform::unique_file_handle held(platform::open_existing_file(
+        deep.c_str(), platform::file_read_attributes,
+        platform::file_share_read | platform::file_share_write,
+        platform::file_flag_backup_semantics | platform::file_flag_open_reparse_point));
+    ASSERT_TRUE(held);
+    std::wstring name;
+    ASSERT_TRUE(platform::get_file_name_by_handle(held.get(), name));
+    EXPECT_GT(name.size(), 1024u);
+    EXPECT_EQ(name, deep.substr(6));
+}
+
 TEST(Win32Files, CreateAlwaysEmptiesAnExistingFile) {
     const scratch_directory scratch;
     const fs::path file = scratch.path() / "log.txt";

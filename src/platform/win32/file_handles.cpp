@@ -1,7 +1,7 @@
 // Files and directories reached through handles rather than by name.
 #include <windows.h>
 
-#include <vector>
+#include <memory>
 
 #include "platform/platform.h"
 
@@ -37,16 +37,38 @@ std::uint32_t get_final_path_name_by_handle(handle file, wchar_t* buffer, std::u
     return ::GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
 }
 
-bool get_file_name_by_handle(handle file, std::wstring& name) {
-    // The name's length comes first; a name as long as the platform allows always fits.
-    std::vector<DWORD> buffer((sizeof(FILE_NAME_INFO) + 32768 * sizeof(WCHAR)) / sizeof(DWORD));
-    auto* found = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-    if (::GetFileInformationByHandleEx(file, FileNameInfo, found,
-                                       static_cast<DWORD>(buffer.size() * sizeof(DWORD))) == 0) {
+namespace {
+
+// FILE_NAME_INFO with room for `characters` of name after its length.
+template <std::size_t characters>
+struct file_name_buffer {
+    FILE_NAME_INFO info;
+    WCHAR more[characters];
+};
+
+template <typename Buffer>
+bool read_file_name(handle file, Buffer& buffer, std::wstring& name) {
+    if (::GetFileInformationByHandleEx(file, FileNameInfo, &buffer, sizeof buffer) == 0) {
         return false;
     }
-    name.assign(found->FileName, found->FileNameLength / sizeof(WCHAR));
+    name.assign(buffer.info.FileName, buffer.info.FileNameLength / sizeof(WCHAR));
     return true;
+}
+
+}  // namespace
+
+bool get_file_name_by_handle(handle file, std::wstring& name) {
+    // A walk asks this of every entry: a buffer on the stack holds nearly every name, and
+    // only a longer one is asked again, into one as long as the platform allows.
+    file_name_buffer<1024> usual;
+    if (read_file_name(file, usual, name)) {
+        return true;
+    }
+    if (::GetLastError() != ERROR_MORE_DATA) {
+        return false;
+    }
+    const auto longest = std::make_unique<file_name_buffer<32768>>();
+    return read_file_name(file, *longest, name);
 }
 
 bool set_file_attributes_by_handle(handle file, std::uint32_t attributes) {

@@ -351,7 +351,8 @@ EOF
     cat <<EOF
 **5. Log lines.** \`service_costs.exe log\` writes \`logging::log_debug(L"find_processes",
 L"adding process", <image path>)\` in 15 batches (1,000,000 lines a batch when suppressed,
-20,000 when written) and gives the median per line. The floor of the written line is the
+20,000 when written), each followed by a batch of its floor, and gives the medians per
+line. The floor of the written line is the
 same bytes handed to platform::write_file on a file opened as the log is: like each line
 of the log, they are written at the end of the file as it is at that moment, because
 another start of the executable may have emptied the file meanwhile, and Wine makes that

@@ -5,9 +5,8 @@
 
 namespace logging {
 
-std::string to_log_bytes(const std::wstring& text) {
-    std::string bytes;
-    bytes.reserve(text.size());
+void append_log_bytes(std::string& bytes, const std::wstring& text) {
+    bytes.reserve(bytes.size() + text.size() + 1);
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto code = static_cast<std::uint32_t>(text[i]);
         if (code <= 0xFF) {
@@ -24,6 +23,11 @@ std::string to_log_bytes(const std::wstring& text) {
             }
         }
     }
+}
+
+std::string to_log_bytes(const std::wstring& text) {
+    std::string bytes;
+    append_log_bytes(bytes, text);
     return bytes;
 }
 
@@ -43,9 +47,13 @@ void file_log_policy::close_stream() {
 
 void file_log_policy::write_line(const std::wstring& text) {
     // A line cut short by an earlier write (a full disk) is left as it is, and this line
-    // starts on a line of its own after it.
-    std::string bytes = line_cut_ ? "\n" : "";
-    bytes += to_log_bytes(text);
+    // starts on a line of its own after it. The buffer is kept from line to line.
+    std::string& bytes = bytes_;
+    bytes.clear();
+    if (line_cut_) {
+        bytes.push_back('\n');
+    }
+    append_log_bytes(bytes, text);
     bytes.push_back('\n');
     // A line that cannot be written whole is lost and never written again, so that no
     // line appears twice; the next line is tried all the same.

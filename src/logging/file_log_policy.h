@@ -25,6 +25,8 @@ class open_stream_error : public std::runtime_error {
 // above as "?". A wide stream in the "C" locale would fail on such a character and
 // lose every later line of the process instead.
 std::string to_log_bytes(const std::wstring& text);
+// The same, appended to `bytes`.
+void append_log_bytes(std::string& bytes, const std::wstring& text);
 
 class file_log_policy : public log_policy_interface {
   public:
@@ -43,6 +45,8 @@ class file_log_policy : public log_policy_interface {
 
   private:
     platform::unique_file_handle file_;
+    // The bytes of the line being written; the writer calls one line at a time.
+    std::string bytes_;
     // The file ends inside a line that could not be written whole.
     bool line_cut_ = false;
 };

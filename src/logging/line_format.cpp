@@ -6,38 +6,38 @@ namespace logging {
 namespace {
 
 void put_digits(std::wstring& out, int value, int width) {
-    std::wstring digits;
+    wchar_t digits[12];
+    int count = 0;
     auto remaining = static_cast<unsigned>(value < 0 ? 0 : value);
     do {
-        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + remaining % 10));
+        digits[count++] = static_cast<wchar_t>(L'0' + remaining % 10);
         remaining /= 10;
     } while (remaining != 0);
-    while (static_cast<int>(digits.size()) < width) {
-        digits.insert(digits.begin(), L'0');
+    out.append(static_cast<std::size_t>(width > count ? width - count : 0), L'0');
+    while (count > 0) {
+        out.push_back(digits[--count]);
     }
-    out += digits;
 }
 
 }  // namespace
 
-std::wstring line_prefix(std::time_t when) {
-    std::wstring prefix = L"[";
+void put_line_prefix(std::wstring& out, std::time_t when) {
+    out += L'[';
     std::tm local{};
     if (platform::to_local_time(when, local)) {
-        put_digits(prefix, local.tm_year + 1900, 4);
-        prefix += L'-';
-        put_digits(prefix, local.tm_mon + 1, 2);
-        prefix += L'-';
-        put_digits(prefix, local.tm_mday, 2);
-        prefix += L' ';
-        put_digits(prefix, local.tm_hour, 2);
-        prefix += L':';
-        put_digits(prefix, local.tm_min, 2);
-        prefix += L':';
-        put_digits(prefix, local.tm_sec, 2);
+        put_digits(out, local.tm_year + 1900, 4);
+        out += L'-';
+        put_digits(out, local.tm_mon + 1, 2);
+        out += L'-';
+        put_digits(out, local.tm_mday, 2);
+        out += L' ';
+        put_digits(out, local.tm_hour, 2);
+        out += L':';
+        put_digits(out, local.tm_min, 2);
+        out += L':';
+        put_digits(out, local.tm_sec, 2);
     }
-    prefix += L']';
-    return prefix;
+    out += L']';
 }
 
 std::wstring handle_text(const void* value) {

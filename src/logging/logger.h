@@ -15,9 +15,10 @@
 
 namespace logging {
 
-// "[YYYY-MM-DD HH:MM:SS]" of `when` in local time. Formatted by hand: the C runtimes
-// do not agree on "%F %T" (msvcrt writes nothing for it).
-std::wstring line_prefix(std::time_t when);
+// Appends "[YYYY-MM-DD HH:MM:SS]" of `when` in local time ("[]" when it cannot be
+// converted) to `out`. Formatted by hand: the C runtimes do not agree on "%F %T" (msvcrt
+// writes nothing for it).
+void put_line_prefix(std::wstring& out, std::time_t when);
 
 // A handle as "%p" writes a pointer: 16 upper-case hexadecimal digits. The runtimes
 // differ in the letter case they use, so it is formatted by hand too.
@@ -65,22 +66,30 @@ class logger {
             static_cast<std::int32_t>(Level)) {
             return;
         }
-        // Leave `pending` empty for the next line even when formatting throws.
+        // Leave `pending` empty for the next line even when formatting throws. Its buffer,
+        // and the line's, are kept from line to line: a line then takes no allocation.
         struct clear_pending {
             std::wostringstream& stream;
             ~clear_pending() {
-                stream.str(std::wstring());
+                std::wstring buffer = std::move(stream).str();
+                buffer.clear();
+                stream.str(std::move(buffer));
                 stream.clear();
             }
         } cleared_on_exit{pending};
 
         pending << severity_tag(Level);
         ((pending << L' ', put_piece(pending, pieces)), ...);
-        sink->write_line(line_prefix(platform::current_time()) + pending.str());
+        line.clear();
+        put_line_prefix(line, platform::current_time());
+        line += pending.view();
+        sink->write_line(line);
     }
 
   private:
     std::wostringstream pending;
+    // The finished line. Like `pending`, used only under line_lock.
+    std::wstring line;
     std::shared_ptr<Sink> sink;
     // The one lock not taken through the platform layer. It is held only while a line is
     // formatted and handed to the file, never across a wait, so a thread blocked on it

@@ -30,7 +30,7 @@ void append_log_bytes(std::string& bytes, const std::wstring& text);
 
 class file_log_policy : public log_policy_interface {
   public:
-    file_log_policy() = default;
+    file_log_policy() { bytes_.reserve(line_room); }
     ~file_log_policy() override = default;
     file_log_policy(const file_log_policy&) = delete;
     file_log_policy& operator=(const file_log_policy&) = delete;

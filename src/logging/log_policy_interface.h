@@ -1,8 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace logging {
+
+// The longest line the log's buffers hold without growing: a line with a long path or a
+// long system text still fits.
+inline constexpr std::size_t line_room = 512;
 
 // Where finished log lines go.
 class log_policy_interface {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "logging/log_policy_interface.h"
 #include "logging/service_configuration.h"
 #include "logging/severity.h"
 #include "platform/platform.h"
@@ -51,6 +52,12 @@ template <typename Sink>
 class logger {
   public:
     explicit logger(const std::wstring& name) : sink(std::make_shared<Sink>()) {
+        // Room for any ordinary line from the start, so that the buffers kept from line to
+        // line do not grow while the service runs, whichever line comes first.
+        std::wstring room;
+        room.reserve(line_room);
+        pending.str(std::move(room));
+        line.reserve(line_room);
         sink->open_stream(name);
     }
     ~logger() { sink->close_stream(); }

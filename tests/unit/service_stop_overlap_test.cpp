@@ -88,16 +88,21 @@ class service_stop_overlap : public test::supervision_test {
         SetUp();
     }
 
+    // Every seed, from a fresh machine and process each, until one fails.
+    void explore(bool relaunch_fails) {
+        for (std::uint64_t seed = 0; seed < seeds && !HasFailure(); ++seed) {
+            SCOPED_TRACE("seed " + std::to_string(seed));
+            if (seed != 0) start_over();
+            run(seed, relaunch_fails);
+        }
+    }
+
     int stopped_by_request = 0;
     int ended_by_itself = 0;
 };
 
 TEST_F(service_stop_overlap, reports_stopped_last_and_never_signals_a_closed_event) {
-    for (std::uint64_t seed = 0; seed < seeds && !HasFailure(); ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
-        if (seed != 0) start_over();
-        run(seed, true);
-    }
+    explore(true);
     // Both endings occur among the seeds.
     EXPECT_GT(stopped_by_request, 0);
     EXPECT_GT(ended_by_itself, 0);
@@ -106,11 +111,7 @@ TEST_F(service_stop_overlap, reports_stopped_last_and_never_signals_a_closed_eve
 // The relaunch succeeds: only the mark the control handler sets before it stops the group
 // keeps the worker from launching the agent again behind the stop.
 TEST_F(service_stop_overlap, a_stop_is_never_undone_by_the_restart_under_way) {
-    for (std::uint64_t seed = 0; seed < seeds && !HasFailure(); ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
-        if (seed != 0) start_over();
-        run(seed, false);
-    }
+    explore(false);
     EXPECT_EQ(ended_by_itself, 0);
 }
 

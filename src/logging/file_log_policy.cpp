@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "logging/own_file.h"
+
 namespace logging {
 
 void append_log_bytes(std::string& bytes, const std::wstring& text) {
@@ -32,12 +34,23 @@ std::string to_log_bytes(const std::wstring& text) {
 }
 
 void file_log_policy::open_stream(const std::wstring& name) {
-    file_.reset(platform::create_file(name.c_str(), platform::generic_write,
-                                      platform::file_share_read | platform::file_share_write,
-                                      platform::create_always, platform::file_attribute_normal));
-    if (!file_) {
-        throw open_stream_error(name);
+    // Opened or created, not yet emptied, and never through a link: what the handle holds
+    // is checked first, and emptied through the same handle, so nothing can be swapped in
+    // between.
+    platform::unique_file_handle file(platform::create_file(
+        name.c_str(), platform::generic_write | platform::file_read_attributes,
+        platform::file_share_read | platform::file_share_write, platform::open_always,
+        platform::file_attribute_normal | platform::file_flag_open_reparse_point));
+    if (!file) {
+        throw open_stream_error(name, reason_text(platform::get_last_error()));
     }
+    if (std::wstring refused = why_not_own_file(file.get(), name); !refused.empty()) {
+        throw open_stream_error(name, std::move(refused));
+    }
+    if (!platform::set_file_size(file.get(), 0)) {
+        throw open_stream_error(name, reason_text(platform::get_last_error()));
+    }
+    file_ = std::move(file);
     line_cut_ = false;
 }
 

@@ -10,15 +10,20 @@
 
 namespace logging {
 
-// The log file could not be opened; names the file so that the failure can be reported.
+// The log file could not be opened; names the file and why, so that the failure can be
+// reported.
 class open_stream_error : public std::runtime_error {
   public:
-    explicit open_stream_error(std::wstring file_name)
-        : std::runtime_error("Unable to open an output stream"), file_name_(std::move(file_name)) {}
+    open_stream_error(std::wstring file_name, std::wstring reason)
+        : std::runtime_error("Unable to open an output stream"),
+          file_name_(std::move(file_name)),
+          reason_(std::move(reason)) {}
     const std::wstring& file_name() const { return file_name_; }
+    const std::wstring& reason() const { return reason_; }
 
   private:
     std::wstring file_name_;
+    std::wstring reason_;
 };
 
 // The bytes of a log text: U+0000 to U+00FF as the byte of the same value, anything
@@ -38,7 +43,9 @@ class file_log_policy : public log_policy_interface {
     // Empties or creates the file; throws open_stream_error when it cannot. The file is
     // opened so that processes the service starts with inherited handles (the host
     // agent) do not inherit it: they would hold the log open after the service ends.
-    // Others may read and write it meanwhile.
+    // Others may read and write it meanwhile. Only the log's own file is emptied: a link
+    // or a second name found at the name is refused as a file that cannot be opened, and
+    // what it leads to is left as it was.
     void open_stream(const std::wstring& name) override;
     void close_stream() override;
     void write_line(const std::wstring& text) override;

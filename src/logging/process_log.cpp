@@ -10,11 +10,26 @@ std::shared_ptr<file_logger>& process_logger() {
     return instance;
 }
 
+std::unique_ptr<event_log>& process_event_log() {
+    static std::unique_ptr<event_log> instance;
+    return instance;
+}
+
 }  // namespace
+
+const event_log& get_event_log() {
+    auto& instance = process_event_log();
+    if (!instance) {
+        instance = std::make_unique<event_log>();
+    }
+    return *instance;
+}
 
 std::shared_ptr<file_logger> get_logger() {
     auto& instance = process_logger();
     if (!instance) {
+        // First, so that a log file that cannot be opened can still be reported.
+        get_event_log();
         instance = std::make_shared<file_logger>(
             get_setting_text(L"SERVICE", L"LogFile", L"quillmark_snaptel.log"));
     }
@@ -23,6 +38,7 @@ std::shared_ptr<file_logger> get_logger() {
 
 void reset_process_log() {
     process_logger().reset();
+    process_event_log().reset();
     forget_service_configuration();
 }
 

@@ -117,6 +117,13 @@ bool get_file_version(const wchar_t* path, fixed_file_version& version);
 // `name` (ProductName, FileVersion, ...). False when the file or the text is missing.
 bool get_file_version_text(const wchar_t* path, const wchar_t* name, std::wstring& text);
 
+// LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE), then FormatMessageW with
+// FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY: the message `id` of the
+// file's message table with `insert` as its %1, as Event Viewer shows an event. False
+// when the file or the message is missing.
+bool format_module_message(const wchar_t* path, std::uint32_t id, const wchar_t* insert,
+                           std::wstring& text);
+
 // --- Text --------------------------------------------------------------------
 
 // lstrcmpiW: 0 when the two texts are equal apart from letter case.
@@ -365,13 +372,23 @@ inline constexpr std::uint32_t generic_write = 0x40000000;
 inline constexpr std::uint32_t file_share_read = 0x1;
 inline constexpr std::uint32_t file_share_write = 0x2;
 inline constexpr std::uint32_t create_always = 2;
+inline constexpr std::uint32_t open_always = 4;
 inline constexpr std::uint32_t file_attribute_normal = 0x80;
 
-// CreateFileW(name, access, share_mode, nullptr, disposition, attributes, nullptr):
-// without security attributes the handle is never inherited by a child process.
-// invalid_handle_value() on failure. A relative name is taken from the current directory.
+// CreateFileW(name, access, share_mode, nullptr, disposition, flags_and_attributes,
+// nullptr): without security attributes the handle is never inherited by a child
+// process. invalid_handle_value() on failure. A relative name is taken from the current
+// directory.
 handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t share_mode,
-                   std::uint32_t disposition, std::uint32_t attributes);
+                   std::uint32_t disposition, std::uint32_t flags_and_attributes);
+
+// GetFullPathNameW: `name` as a full path, a relative name taken from the current
+// directory, separators made backslashes. False on failure.
+bool get_full_path_name(const wchar_t* name, std::wstring& full);
+
+// GetLongPathNameW: the path of an existing entry with each short (8.3) component in its
+// long form. False on failure.
+bool get_long_path_name(const wchar_t* path, std::wstring& long_path);
 
 // --- Entries reached through handles -------------------------------------------
 
@@ -409,6 +426,10 @@ bool get_file_name_by_handle(handle file, std::wstring& name);
 // gives the entry `attributes`. Needs file_write_attributes.
 bool set_file_attributes_by_handle(handle file, std::uint32_t attributes);
 
+// SetFileInformationByHandle(file, FileEndOfFileInfo, {size}): the open file cut (or
+// extended) to `size` bytes. Needs write access.
+bool set_file_size(handle file, std::uint64_t size);
+
 // SetFileInformationByHandle(file, FileDispositionInfo, {TRUE}): the entry goes when its
 // last handle closes. Needs delete access; fails for a read-only file (5) and for a
 // directory that is not empty (145).
@@ -419,6 +440,46 @@ bool set_delete_disposition(handle file);
 // left it (emptied it, written more). `written` gets the bytes written, also when the
 // call fails part way (a full disk: error 112 after what fitted).
 bool write_file(handle file, const void* data, std::uint32_t size, std::uint32_t* written);
+
+// --- Event log -------------------------------------------------------------------
+
+inline constexpr std::uint16_t eventlog_error_type = 0x1;
+
+// RegisterEventSourceW(nullptr, source): the handle the events of `source` are reported
+// through on this machine; nullptr on failure.
+handle register_event_source(const wchar_t* source);
+
+// DeregisterEventSource.
+bool deregister_event_source(handle source);
+
+// ReportEventW(source, type, 0, event_id, nullptr, 1, 0, &text, nullptr): one event with no
+// category, no user and no data, whose one insertion string is `text`.
+bool report_event(handle source, std::uint16_t type, std::uint32_t event_id, const wchar_t* text);
+
+// --- Registry ----------------------------------------------------------------------
+// The registry calls return their error rather than set it: these return false (nullptr)
+// on failure and leave that error as the thread's last error, as the other calls do.
+
+inline constexpr std::uint32_t reg_expand_sz = 2;
+inline constexpr std::uint32_t reg_dword = 4;
+
+// RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+// KEY_SET_VALUE, nullptr, &key, nullptr): the key, created with any missing key above it,
+// or opened when it exists; nullptr on failure.
+handle create_machine_registry_key(const wchar_t* subkey);
+
+// RegSetValueExW(key, name, 0, type, ...) of a text (REG_SZ or REG_EXPAND_SZ), stored with
+// its terminator.
+bool set_registry_text(handle key, const wchar_t* name, std::uint32_t type, const wchar_t* text);
+
+// RegSetValueExW(key, name, 0, REG_DWORD, ...).
+bool set_registry_number(handle key, const wchar_t* name, std::uint32_t number);
+
+// RegDeleteKeyW(HKEY_LOCAL_MACHINE, subkey): a key without subkeys, with its values.
+bool delete_machine_registry_key(const wchar_t* subkey);
+
+// RegCloseKey.
+bool close_registry_key(handle key);
 
 // --- Measuring ---------------------------------------------------------------------
 // Only the programs of bench/windows use these, and only the Windows backend defines

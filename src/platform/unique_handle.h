@@ -60,6 +60,12 @@ using unique_file_handle = basic_unique_handle<close_handle, invalid_handle_valu
 // Service Control Manager and service handles: null means none.
 using service_handle_guard = basic_unique_handle<close_service_handle, null_handle>;
 
+// Event sources registered for reporting: null means none.
+using unique_event_source = basic_unique_handle<deregister_event_source, null_handle>;
+
+// Open registry keys: null means none.
+using unique_registry_key = basic_unique_handle<close_registry_key, null_handle>;
+
 // The two handles process creation hands back. The creating call fills them in through
 // receive(), so they are owned from the moment they exist.
 class unique_process_information {

@@ -6,12 +6,15 @@
 #include "logging/log_windows_error.h"
 #include "logging/outside_text.h"
 #include "logging/process_log.h"
+#include "platform/final_path.h"
 #include "platform/unique_handle.h"
 
 namespace process {
 namespace {
 
 constexpr const wchar_t* tag = L"delete_tree";
+// Every failure of the walk leaves the entry it was about.
+constexpr logging::event_kind left = logging::event_kind::cleanup_left_entries;
 
 // Every entry is opened itself, never what a link points to, and is then checked and
 // deleted through that one handle, so that nothing can be swapped in between. Nobody
@@ -50,24 +53,6 @@ struct place {
     std::wstring on_volume;
 };
 
-// The full path of the open entry, drive included; empty when it cannot be told.
-std::wstring final_path(platform::handle entry) {
-    std::wstring path(platform::max_path, L'\0');
-    for (;;) {
-        const std::uint32_t length = platform::get_final_path_name_by_handle(
-            entry, path.data(), static_cast<std::uint32_t>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        // Too small, the call gives the size it needs, terminator included.
-        const bool fits = length < path.size();
-        path.resize(length);
-        if (fits) {
-            return path;
-        }
-    }
-}
-
 std::wstring parent_of(const std::wstring& path) {
     const auto separator = path.find_last_of(L'\\');
     return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
@@ -87,7 +72,7 @@ platform::unique_file_handle open_entry(const std::wstring& native, std::uint32_
 // names when it is read-only. The volume's identity costs far more than any of them.
 bool query(platform::handle entry, const std::wstring& shown, std::uint32_t& attributes) {
     if (!platform::get_file_attributes_by_handle(entry, attributes)) {
-        logging::log_last_error<logging::severity::debug>(
+        logging::log_last_error<logging::severity::debug, left>(
             tag, L"GetFileInformationByHandleEx returned an error. Unable to delete", shown);
         return false;
     }
@@ -96,7 +81,7 @@ bool query(platform::handle entry, const std::wstring& shown, std::uint32_t& att
 
 bool path_on_volume(platform::handle entry, const std::wstring& shown, place& found) {
     if (!platform::get_file_name_by_handle(entry, found.on_volume)) {
-        logging::log_last_error<logging::severity::debug>(
+        logging::log_last_error<logging::severity::debug, left>(
             tag, L"GetFileInformationByHandleEx returned an error. Unable to delete", shown);
         return false;
     }
@@ -114,8 +99,8 @@ outcome lies_in(platform::handle entry, const place& parent, const std::wstring&
     if (same_path(parent_of(found.on_volume), parent.on_volume)) {
         return outcome::deleted;
     }
-    logging::log_error(tag, L"entry leads outside the directory. It is left", shown,
-                       logging::from_outside(found.on_volume));
+    logging::log_error<left>(tag, L"entry leads outside the directory. It is left", shown,
+                             logging::from_outside(found.on_volume));
     return outcome::left;
 }
 
@@ -127,7 +112,8 @@ bool is_as_listed(std::uint32_t listed, std::uint32_t found, const std::wstring&
     if ((listed & kind) == (found & kind)) {
         return true;
     }
-    logging::log_error(tag, L"entry changed while the directory was emptied. It is left", shown);
+    logging::log_error<left>(tag, L"entry changed while the directory was emptied. It is left",
+                             shown);
     return false;
 }
 
@@ -163,7 +149,8 @@ checked_entry open_checked(const std::wstring& native, std::uint32_t listed, con
 outcome remove_link(const std::wstring& shown, const std::wstring& native, std::uint32_t listed,
                     const place& parent) {
     const auto failed = [&shown] {
-        logging::log_last_error<logging::severity::debug>(tag, L"Unable to remove link", shown);
+        logging::log_last_error<logging::severity::debug, left>(tag, L"Unable to remove link",
+                                                                shown);
         return outcome::failed;
     };
     logging::log_debug(tag, L"removing link", shown);
@@ -184,7 +171,7 @@ outcome remove_link(const std::wstring& shown, const std::wstring& native, std::
 outcome delete_file(const std::wstring& shown, const std::wstring& native, std::uint32_t listed,
                     const place& parent) {
     const auto failed = [&shown] {
-        logging::log_last_error<logging::severity::debug>(
+        logging::log_last_error<logging::severity::debug, left>(
             tag, L"DeleteFile returned an error. Unable to delete directory", shown);
         return outcome::failed;
     };
@@ -215,7 +202,7 @@ outcome delete_file(const std::wstring& shown, const std::wstring& native, std::
 // place meanwhile is checked as any entry is, and a directory that is not empty stays.
 bool remove_directory(const std::wstring& shown, const std::wstring& native, const place& parent) {
     const auto failed = [&shown] {
-        logging::log_last_error<logging::severity::debug>(
+        logging::log_last_error<logging::severity::debug, left>(
             tag, L"RemoveDirectory returned an error. Unable to delete empty directory", shown);
         return false;
     };
@@ -236,12 +223,12 @@ bool remove_directory(const std::wstring& shown, const std::wstring& native, con
 // path, which names the volume, is the path it was opened by.
 bool root_lies_where_named(platform::handle directory, const std::wstring& shown,
                            const std::wstring& native, place& found) {
-    const std::wstring final = final_path(directory);
+    const std::wstring final = platform::final_path(directory);
     if (!same_path(final, native)) {
-        logging::log_error(tag,
-                           L"directory does not lie where it is named. Nothing under it is "
-                           L"deleted",
-                           shown, logging::from_outside(final));
+        logging::log_error<left>(tag,
+                                 L"directory does not lie where it is named. Nothing under it is "
+                                 L"deleted",
+                                 shown, logging::from_outside(final));
         return false;
     }
     return path_on_volume(directory, shown, found);
@@ -259,7 +246,7 @@ std::optional<place> open_directory(const std::wstring& shown, const std::wstrin
         if (error == platform::error_file_not_found || error == platform::error_path_not_found) {
             logging::log_debug(tag, L"directory is empty.");
         } else {
-            logging::log_last_error<logging::severity::debug>(
+            logging::log_last_error<logging::severity::debug, left>(
                 tag, L"CreateFile returned an error. Unable to open directory", shown);
         }
         return std::nullopt;
@@ -276,7 +263,7 @@ std::optional<place> open_directory(const std::wstring& shown, const std::wstrin
         return std::nullopt;
     }
     if (has(attributes, platform::file_attribute_reparse_point)) {
-        logging::log_error(tag, L"directory is a link. Nothing under it is deleted", shown);
+        logging::log_error<left>(tag, L"directory is a link. Nothing under it is deleted", shown);
         return std::nullopt;
     }
     if (!is_as_listed(platform::file_attribute_directory, attributes, shown)) {

@@ -10,12 +10,15 @@
 namespace {
 
 // Without a log there is nowhere to report anything else: say so where a person running
-// the command can see it, and end with a failure code so that scripts notice.
+// the command can see it and in the event log, where an administrator sees why the service
+// did not start, and end with a failure code so that scripts notice.
 int report_unusable_log(const logging::open_stream_error& error) {
-    const std::string message = "quillmark_snaptel: " + std::string(error.what()) + ": " +
-                                logging::to_log_bytes(error.file_name()) + "\n";
+    const std::wstring text =
+        logging::widen_bytes(error.what()) + L": " + error.file_name() + L": " + error.reason();
+    const std::string message = "quillmark_snaptel: " + logging::to_log_bytes(text) + "\n";
     std::fputs(message.c_str(), stderr);
     std::fflush(stderr);
+    logging::report_error(logging::event_kind::log_unusable, L"wmain", text);
     return 1;
 }
 

@@ -4,6 +4,7 @@
 #include "logging/process_log.h"
 #include "platform/unique_handle.h"
 #include "process/cleanup.h"
+#include "service/manager_error.h"
 #include "service/service_name.h"
 #include "service/service_operations.h"
 #include "service/service_status.h"
@@ -45,7 +46,7 @@ void report(const platform::exclusive_lock& held, const wchar_t* tag, std::uint3
             std::uint32_t service_specific_exit_code = 0) {
     if (!report_status(held, state, controls_accepted, win32_exit_code, check_point,
                        service_specific_exit_code)) {
-        logging::log_last_error(tag, failure);
+        log_manager_error(tag, failure);
     }
 }
 
@@ -94,7 +95,7 @@ std::uint32_t run_service() {
     const bool served = platform::start_service_ctrl_dispatcher(service_name, ServiceMain);
     if (!served) {
         service_main_ended = nullptr;
-        return logging::log_last_error(tag, L"StartServiceCtrlDispatcher returned an error.");
+        return log_manager_error(tag, L"StartServiceCtrlDispatcher returned an error.");
     }
     // Without the event (the system had none to give) there is nothing to wait on, and a
     // wait on no handle would only fail: ServiceMain's last line may then come too late.
@@ -119,7 +120,7 @@ void ServiceMain(std::uint32_t /*argument_count*/, wchar_t** /*arguments*/) {
     service_status_handle =
         platform::register_service_ctrl_handler(service_name, ServiceCtrlHandler);
     if (service_status_handle == nullptr) {
-        logging::log_last_error(tag, L"RegisterServiceCtrlHandler returned an error.");
+        log_manager_error(tag, L"RegisterServiceCtrlHandler returned an error.");
         return;
     }
     {

@@ -5,6 +5,8 @@
 #include "logging/process_log.h"
 #include "logging/service_configuration.h"
 #include "platform/unique_handle.h"
+#include "service/event_source_registration.h"
+#include "service/manager_error.h"
 #include "service/service_name.h"
 #include "service/service_operations.h"
 
@@ -29,21 +31,21 @@ constexpr platform::sc_action failure_actions[] = {restart, restart, restart};
 // not brought back by the manager.
 void describe_and_set_recovery(platform::handle service, const wchar_t* tag) {
     if (!platform::change_service_description(service, description)) {
-        logging::log_last_error(
+        log_manager_error(
             tag, L"ChangeServiceConfig2 returned an error. Unable to set service description.");
     }
     if (!platform::change_service_failure_actions(
             service, failure_count_reset_s, failure_actions,
             static_cast<std::uint32_t>(std::size(failure_actions)))) {
-        logging::log_last_error(
+        log_manager_error(
             tag, L"ChangeServiceConfig2 returned an error. Unable to set service failure actions.");
     }
     // Without it the actions follow only a crash, not a stop with an error code: a launch
     // of the agent that fails would leave the service down for good.
     if (!platform::change_service_failure_actions_flag(service, true)) {
-        logging::log_last_error(tag,
-                                L"ChangeServiceConfig2 returned an error. Unable to apply failure "
-                                L"actions to non-crash failures.");
+        log_manager_error(tag,
+                          L"ChangeServiceConfig2 returned an error. Unable to apply failure "
+                          L"actions to non-crash failures.");
     }
 }
 
@@ -57,7 +59,7 @@ std::uint32_t install_service() {
         const platform::service_handle_guard manager(
             platform::open_sc_manager(platform::sc_manager_create_service));
         if (!manager) {
-            return logging::log_last_error(tag, L"OpenSCManager returned an error.");
+            return log_manager_error(tag, L"OpenSCManager returned an error.");
         }
         const std::wstring executable = logging::get_module_path();
         if (executable.empty()) {
@@ -71,9 +73,10 @@ std::uint32_t install_service() {
             platform::service_win32_own_process, platform::service_auto_start,
             platform::service_error_ignore, binary_path.c_str()));
         if (!service) {
-            return logging::log_last_error(tag, L"CreateService returned an error.");
+            return log_manager_error(tag, L"CreateService returned an error.");
         }
         describe_and_set_recovery(service.get(), tag);
+        register_event_source(executable, tag);
         logging::log_info(tag, L"service installed succesfully.");
         logging::log_debug(tag, L"exit");
         return 0;
@@ -91,7 +94,7 @@ std::uint32_t uninstall_service() {
         platform::service_handle_guard manager(
             platform::open_sc_manager(platform::sc_manager_connect));
         if (!manager) {
-            return logging::log_last_error(tag, L"OpenSCManager returned an error.");
+            return log_manager_error(tag, L"OpenSCManager returned an error.");
         }
         {
             const platform::service_handle_guard service(
@@ -102,8 +105,9 @@ std::uint32_t uninstall_service() {
             if (service && platform::query_service_status(service.get(), status) &&
                 status.current_state == platform::service_stopped) {
                 if (!platform::delete_service(service.get())) {
-                    return logging::log_last_error(tag, L"DeleteService returned an error.");
+                    return log_manager_error(tag, L"DeleteService returned an error.");
                 }
+                remove_event_source(tag);
                 logging::log_debug(tag, L"service registry entries deleted succesfully.");
                 logging::log_debug(tag, L"exit");
                 return 0;

@@ -45,7 +45,7 @@ bool start_agent(wchar_t* command_line) {
         startup.show_window = platform::sw_hide;
         platform::unique_process_information created;
         if (!platform::create_process(command_line, true, 0, startup, created.receive())) {
-            logging::log_last_error(
+            logging::log_last_error<logging::severity::error, logging::event_kind::launch_failed>(
                 tag, L"CreateProcess returned an error. Unable to create process for host agent.");
             return false;
         }

@@ -37,10 +37,12 @@ bool health_cycle_fails() {
     if (agent_running) {
         logging::log_debug(tag, L"host agent is running.");
     } else {
-        logging::log_error(tag, L"Detected that host agent is not running.");
+        logging::log_error<logging::event_kind::agent_not_running>(
+            tag, L"Detected that host agent is not running.");
     }
     if (!are_system_plugins_running()) {
-        logging::log_error(tag, L"Detected that not all system plugins are running.");
+        logging::log_error<logging::event_kind::plugins_not_running>(
+            tag, L"Detected that not all system plugins are running.");
         return true;
     }
     logging::log_debug(tag, L"all system plugins are running.");
@@ -88,7 +90,8 @@ std::uint32_t supervise() {
             } else if (is_stop_requested()) {
                 stopping = true;
             } else {
-                logging::log_error(tag, L"unable to launch host agent.");
+                logging::log_error<logging::event_kind::launch_failed>(
+                    tag, L"unable to launch host agent.");
                 return platform::error_app_init_failure;
             }
         }

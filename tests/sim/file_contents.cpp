@@ -54,26 +54,35 @@ void machine::set_current_directory(std::wstring path) {
 namespace platform {
 
 handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t share_mode,
-                   std::uint32_t disposition, std::uint32_t attributes) {
+                   std::uint32_t disposition, std::uint32_t flags_and_attributes) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
     const std::wstring path = name != nullptr ? name : L"";
     if (auto error = m.enter(sim::operation::create_file, path)) {
         return sim::failure(invalid_handle_value(), *error);
     }
-    // The service only ever creates its log afresh, for writing.
-    if (path.empty() || disposition != create_always || access != generic_write) {
+    // Files are only ever created or opened for writing here.
+    const bool emptying = disposition == create_always;
+    if (path.empty() || (!emptying && disposition != open_always) ||
+        (access & ~file_read_attributes) != generic_write) {
         return sim::failure(invalid_handle_value(), error_invalid_parameter);
     }
     error_code refused = 0;
     const auto normal = sim::win32_path(m.absolute(path), refused);
     if (!normal) return sim::failure(invalid_handle_value(), refused);
-    const sim::location at = m.locate(*normal, true);
+    // A link at the name is opened itself only when asked for; otherwise what it leads to.
+    const bool link_itself = (flags_and_attributes & file_flag_open_reparse_point) != 0;
+    const sim::location at = m.locate(*normal, !link_itself);
     if (!m.is_directory(sim::parent_of(at.key))) {
         return sim::failure(invalid_handle_value(), error_path_not_found);
     }
     const auto* existing = m.entry(at.key);
-    if (sim::is_root(at.key) || (existing != nullptr && existing->kind != sim::entry_kind::file) ||
+    // A link opened itself is a file that holds nothing; a directory is never opened.
+    const bool openable_link = existing != nullptr && existing->kind == sim::entry_kind::link &&
+                               link_itself && !emptying &&
+                               (existing->attributes & file_attribute_directory) == 0;
+    if (sim::is_root(at.key) ||
+        (existing != nullptr && existing->kind != sim::entry_kind::file && !openable_link) ||
         (existing != nullptr && (existing->attributes & file_attribute_readonly))) {
         return sim::failure(invalid_handle_value(), error_access_denied);
     }
@@ -90,17 +99,82 @@ handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t shar
 
     constexpr std::uint32_t archive = 0x20;
     const bool existed = existing != nullptr;
-    if (existed) sim::replace_content(m, m.files[at.key].content, {});
-    m.files[at.key] = sim::file_entry{
-        sim::entry_kind::file, at.spelled, archive | (attributes & ~file_attribute_normal), {}, {}};
+    if (existed && emptying) {
+        sim::replace_content(m, m.files[at.key].content, {});
+        m.files[at.key] =
+            sim::file_entry{sim::entry_kind::file,
+                            at.spelled,
+                            archive | (flags_and_attributes & 0xFFFF & ~file_attribute_normal),
+                            {},
+                            {}};
+    } else if (!existed) {
+        m.files[at.key] =
+            sim::file_entry{sim::entry_kind::file,
+                            at.spelled,
+                            archive | (flags_and_attributes & 0xFFFF & ~file_attribute_normal),
+                            {},
+                            {}};
+    }
     sim::handle_record record;
     record.kind = sim::handle_kind::file;
     record.file.key = at.key;
     record.file.share_mode = share_mode;
+    record.access = access;
     const handle opened = m.add_handle(std::move(record));
-    // CREATE_ALWAYS reports a file it emptied rather than created, though it succeeds.
+    // Both dispositions report a file that was there rather than created, though they
+    // succeed.
     set_last_error(existed ? sim::error_already_exists : error_success);
     return opened;
+}
+
+bool set_file_size(handle file, std::uint64_t size) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    auto* record = m.find_handle(file, sim::handle_kind::file);
+    if (auto error = m.enter(sim::operation::set_file_size, record ? record->file.key : L"")) {
+        return sim::failure(false, *error);
+    }
+    if (record == nullptr) return sim::failure(false, error_invalid_handle);
+    if ((record->access & generic_write) == 0) return sim::failure(false, error_access_denied);
+    const auto found = m.files.find(record->file.key);
+    if (found == m.files.end() || found->second.kind != sim::entry_kind::file) {
+        return sim::failure(false, error_invalid_parameter);
+    }
+    std::string bytes = found->second.content;
+    bytes.resize(static_cast<std::size_t>(size));
+    sim::replace_content(m, found->second.content, std::move(bytes));
+    return true;
+}
+
+bool get_full_path_name(const wchar_t* name, std::wstring& full) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const std::wstring path = name != nullptr ? name : L"";
+    if (auto error = m.enter(sim::operation::get_full_path_name, path)) {
+        return sim::failure(false, *error);
+    }
+    if (path.empty()) return sim::failure(false, error_invalid_parameter);
+    // Pure text: whether the path exists is not asked.
+    error_code refused = 0;
+    const auto normal = sim::win32_path(m.absolute(path), refused);
+    full = normal ? *normal : sim::clean_path(m.absolute(path));
+    return true;
+}
+
+bool get_long_path_name(const wchar_t* path, std::wstring& long_path) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const std::wstring given = path != nullptr ? path : L"";
+    if (auto error = m.enter(sim::operation::get_long_path_name, given)) {
+        return sim::failure(false, *error);
+    }
+    // The machine has no short names: an existing path is its own long form.
+    const sim::location at = m.locate(given, false);
+    if (m.entry(at.key) == nullptr && !sim::is_root(at.key)) {
+        return sim::failure(false, m.missing_error(at.key));
+    }
+    long_path = given;
+    return true;
 }
 
 bool write_file(handle file, const void* data, std::uint32_t size, std::uint32_t* written) {

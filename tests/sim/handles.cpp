@@ -28,7 +28,8 @@ std::size_t machine::open_handles() const {
     std::lock_guard guard(impl_->lock);
     std::size_t open = 0;
     for (const auto& [value, record] : impl_->handles) {
-        if (record.kind != handle_kind::file && record.kind != handle_kind::service_status) {
+        if (record.kind != handle_kind::file && record.kind != handle_kind::service_status &&
+            record.kind != handle_kind::event_source) {
             ++open;
         }
     }
@@ -58,7 +59,9 @@ bool close_handle(handle object) {
     if (record == nullptr || record->kind == sim::handle_kind::listing ||
         record->kind == sim::handle_kind::service_manager ||
         record->kind == sim::handle_kind::service ||
-        record->kind == sim::handle_kind::service_status) {
+        record->kind == sim::handle_kind::service_status ||
+        record->kind == sim::handle_kind::event_source ||
+        record->kind == sim::handle_kind::registry_key) {
         return sim::failure(false, error_invalid_handle);
     }
     const std::wstring file_key = record->kind == sim::handle_kind::file ? record->file.key : L"";

@@ -46,6 +46,8 @@ void machine::impl::clear() {
     swaps_done = 0;
     free_space.reset();
     services.clear();
+    events.clear();
+    registry.clear();
     dispatcher = dispatcher_state{};
     // Threads of an earlier test that never ended stay blocked for good: none of them
     // is chosen again.

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,6 +80,14 @@ enum class operation {
     close_service_handle,
     start_service_ctrl_dispatcher,
     register_service_ctrl_handler,
+    set_file_size,
+    get_full_path_name,
+    get_long_path_name,
+    register_event_source,
+    report_event,
+    create_registry_key,
+    set_registry_value,
+    delete_registry_key,
     set_service_status,
 };
 
@@ -144,6 +153,22 @@ struct launch {
     std::uint16_t show_window = 0;
     // The monotonic clock at the moment of creation.
     std::uint64_t at_ms = 0;
+};
+
+// One event reported by ReportEventW, as it was reported.
+struct reported_event {
+    std::wstring source;
+    std::uint16_t type = 0;
+    std::uint32_t id = 0;
+    std::wstring text;
+};
+
+// A registry value: a text (REG_SZ, REG_EXPAND_SZ) or a number (REG_DWORD).
+struct registry_value {
+    std::uint32_t type = 0;
+    std::wstring text;
+    std::uint32_t number = 0;
+    bool operator==(const registry_value&) const = default;
 };
 
 class machine {
@@ -316,11 +341,23 @@ class machine {
     // The full paths of every entry under `path` (not following links), sorted.
     std::vector<std::wstring> tree(const std::wstring& path) const;
 
+    // --- Event log and registry ------------------------------------------------
+
+    // Every event reported, in order.
+    std::vector<reported_event> events() const;
+    // The values of the key `subkey` of HKEY_LOCAL_MACHINE by name, as they were set; none
+    // when there is no such key. Key and value names are compared without regard to case.
+    std::optional<std::map<std::wstring, registry_value>> registry_key(
+        const std::wstring& subkey) const;
+    // A key, as another program creates one.
+    void create_registry_key(const std::wstring& subkey);
+
     // --- Handles --------------------------------------------------------------
 
-    // Handles (processes, threads, events, listings, manager and service handles) opened
-    // and not yet closed. Open files are left out, as the service keeps its log open for
-    // as long as it runs, and so is the status handle, which is never closed.
+    // Handles (processes, threads, events, listings, manager, service and registry
+    // handles) opened and not yet closed. Open files and event sources are left out, as the
+    // service keeps its log open for as long as it runs, and so is the status handle,
+    // which is never closed.
     std::size_t open_handles() const;
 
     // The platform functions' side of the machine (sim/*.cpp only).

@@ -142,7 +142,9 @@ enum class handle_kind {
     listing,
     service_manager,
     service,
-    service_status
+    service_status,
+    event_source,
+    registry_key
 };
 
 struct handle_record {
@@ -157,6 +159,14 @@ struct handle_record {
     // creation hands back has them all), and the service's key.
     std::uint32_t access = 0;
     std::wstring service_key;
+    // Event sources and registry keys: the source's name, the key's lower-case path.
+    std::wstring name;
+};
+
+// A key of HKEY_LOCAL_MACHINE: its path as first spelled and its values by name.
+struct registry_entry {
+    std::wstring spelled;
+    std::map<std::wstring, registry_value> values;
 };
 
 // The process's side of the Service Control Manager: the service it was started as and
@@ -227,6 +237,10 @@ struct machine::impl {
 
     std::map<std::wstring, service_entry> services;
     dispatcher_state dispatcher;
+
+    std::vector<reported_event> events;
+    // By lower-case path, without a trailing separator.
+    std::map<std::wstring, registry_entry> registry;
 
     // The scheduler: every simulated thread of this run, the one that may run, the
     // events a test scheduled, the locks by address and the seeded choice.
@@ -325,6 +339,10 @@ std::wstring last_component(const std::wstring& path);
 std::wstring to_lower(const std::wstring& text);
 // A path as K32GetProcessImageFileNameW gives it: C:\x as \Device\HarddiskVolume1\x.
 std::wstring device_path(const std::wstring& spelled);
+
+// The registry key `subkey` of HKEY_LOCAL_MACHINE and each key above it, made where
+// missing; the key's path as keys are compared.
+std::wstring make_registry_key(machine::impl& m, const std::wstring& subkey);
 
 // Sets the calling thread's last-error code and hands back `result`, so that a failing
 // call reads as one statement.

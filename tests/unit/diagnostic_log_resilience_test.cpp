@@ -207,8 +207,8 @@ TEST_F(log_resilience, a_long_log_file_that_cannot_be_opened_ends_the_process_na
     const std::string message = ::testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(code, 1);
-    EXPECT_EQ(message,
-              "quillmark_snaptel: Unable to open an output stream: " + test::narrow(name) + "\n");
+    EXPECT_EQ(message, "quillmark_snaptel: Unable to open an output stream: " + test::narrow(name) +
+                           ": The system cannot find the path specified.\n");
     EXPECT_EQ(machine().file_content(cut), "another file\n");
 }
 

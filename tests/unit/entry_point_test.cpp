@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "logging/process_log.h"
@@ -63,16 +65,77 @@ TEST_F(entry_point, anything_but_a_whole_command_word_runs_the_service) {
     }
 }
 
-TEST_F(entry_point, an_unusable_log_file_ends_the_process_with_a_message_and_a_failure_code) {
-    const std::wstring missing = L"C:\\missing\\x.log";
-    use_settings(L"[SERVICE]\r\nLogLevel=0\r\nLogFile=" + missing + L"\r\n");
+// What a user may plant at the log's name, in a folder where users can create files: the
+// service runs as the local system account, and must not empty what the name leads to.
+struct unusable_log {
+    const char* name;
+    std::function<void(sim::machine&)> plant;
+    std::wstring log_name;
+    std::string reason;
+};
+
+class refused_log : public entry_point, public ::testing::WithParamInterface<unusable_log> {};
+
+const std::wstring victim = L"C:\\Windows\\System32\\config\\victim.dat";
+
+TEST_P(refused_log, ends_the_process_leaving_the_target_as_it_was_and_reports_why) {
+    const auto& c = GetParam();
+    machine().write_file(victim, "precious\n");
+    c.plant(machine());
+    use_settings(L"[SERVICE]\r\nLogLevel=0\r\nLogFile=" + c.log_name + L"\r\n");
     ::testing::internal::CaptureStderr();
     const int code = run({L"install"});
     const std::string message = ::testing::internal::GetCapturedStderr();
 
-    EXPECT_NE(code, 0);
-    EXPECT_EQ(message, "quillmark_snaptel: Unable to open an output stream: C:\\missing\\x.log\n");
-    EXPECT_FALSE(machine().exists(missing));
+    const std::string text =
+        "Unable to open an output stream: " + test::narrow(c.log_name) + ": " + c.reason;
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(message, "quillmark_snaptel: " + text + "\n");
+    EXPECT_EQ(machine().file_content(victim), "precious\n");
+    ASSERT_EQ(machine().events().size(), 1u);
+    EXPECT_EQ(machine().events()[0].id, 7u);
+    EXPECT_EQ(test::narrow(machine().events()[0].text), "wmain " + text);
+    EXPECT_TRUE(machine().services().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    planted, refused_log,
+    ::testing::Values(
+        unusable_log{"missing_folder", [](sim::machine&) {}, L"C:\\missing\\x.log",
+                     "The system cannot find the path specified."},
+        unusable_log{"symbolic_link",
+                     [](sim::machine& m) { m.create_file_link(L"C:\\logs\\service.log", victim); },
+                     L"C:\\logs\\service.log", "it is a link"},
+        // The log's name is one of the victim's names, as a hard link makes it.
+        unusable_log{"second_name", [](sim::machine& m) { m.set_link_count(victim, 2); }, victim,
+                     "it is one of 2 names of a file"},
+        unusable_log{"directory",
+                     [](sim::machine& m) { m.create_directory(L"C:\\logs\\service.log"); },
+                     L"C:\\logs\\service.log", "Access is denied."},
+        unusable_log{"link_above",
+                     [](sim::machine& m) {
+                         m.create_directory_link(L"C:\\logs\\linked",
+                                                 L"C:\\Windows\\System32\\config");
+                     },
+                     L"C:\\logs\\linked\\victim.dat",
+                     "it leads to C:\\Windows\\System32\\config\\victim.dat"}),
+    [](const ::testing::TestParamInfo<unusable_log>& info) {
+        return std::string(info.param.name);
+    });
+
+// Any spelling of the log's own name opens it, and empties it.
+TEST_F(entry_point, the_logs_own_file_is_opened_by_any_spelling_of_its_name) {
+    for (const auto& [directory, name] : std::vector<std::pair<std::wstring, std::wstring>>{
+             {L"C:\\Windows\\system32", L"C:/LOGS/Service.log"},
+             {L"C:\\logs", L"service.log"},
+             {L"C:\\Windows", L"\\\\?\\C:\\logs\\service.log"}}) {
+        logging_restart();
+        machine().write_file(log_file, "earlier run\n");
+        machine().set_current_directory(directory);
+        use_settings(L"[SERVICE]\r\nLogLevel=0\r\nLogFile=" + name + L"\r\n");
+        EXPECT_EQ(run({L"install"}), 0) << test::narrow(name);
+        EXPECT_EQ(log_entries().front(), ":<D>:  wmain enter") << test::narrow(name);
+    }
 }
 
 }  // namespace

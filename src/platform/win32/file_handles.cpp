@@ -71,6 +71,12 @@ bool get_file_name_by_handle(handle file, std::wstring& name) {
     return read_file_name(file, *longest, name);
 }
 
+bool set_file_size(handle file, std::uint64_t size) {
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
+}
+
 bool set_file_attributes_by_handle(handle file, std::uint32_t attributes) {
     FILE_BASIC_INFO basic{};
     // Zero times leave the times as they are; zero attributes would too, so an entry

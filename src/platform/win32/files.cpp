@@ -88,10 +88,45 @@ int make_writable(const wchar_t* path) {
 }
 
 handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t share_mode,
-                   std::uint32_t disposition, std::uint32_t attributes) {
+                   std::uint32_t disposition, std::uint32_t flags_and_attributes) {
     // No security attributes: the handle stays out of every child process, whatever
     // the child is told to inherit.
-    return ::CreateFileW(name, access, share_mode, nullptr, disposition, attributes, nullptr);
+    return ::CreateFileW(name, access, share_mode, nullptr, disposition, flags_and_attributes,
+                         nullptr);
+}
+
+namespace {
+
+// A path call that answers the size it needs, terminator included, when the buffer is too
+// small, and the length it stored otherwise.
+template <typename Call>
+bool read_path(std::wstring& path, Call call) {
+    path.assign(max_path, L'\0');
+    for (;;) {
+        const DWORD length = call(path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return false;
+        }
+        const bool fits = length < path.size();
+        path.resize(length);
+        if (fits) {
+            return true;
+        }
+    }
+}
+
+}  // namespace
+
+bool get_full_path_name(const wchar_t* name, std::wstring& full) {
+    return read_path(full, [name](wchar_t* buffer, DWORD size) {
+        return ::GetFullPathNameW(name, size, buffer, nullptr);
+    });
+}
+
+bool get_long_path_name(const wchar_t* path, std::wstring& long_path) {
+    return read_path(long_path, [path](wchar_t* buffer, DWORD size) {
+        return ::GetLongPathNameW(path, buffer, size);
+    });
 }
 
 bool write_file(handle file, const void* data, std::uint32_t size, std::uint32_t* written) {

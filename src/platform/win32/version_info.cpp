@@ -1,8 +1,9 @@
-// An executable's version resource.
+// An executable's version resource and message table, read by the Windows tests.
 #include <windows.h>
 
 #include <algorithm>
 #include <cwchar>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,25 @@ bool get_file_version_text(const wchar_t* path, const wchar_t* name, std::wstrin
     // at the first one either way.
     const auto* characters = static_cast<const wchar_t*>(value);
     text.assign(characters, std::find(characters, characters + length, L'\0'));
+    return true;
+}
+
+bool format_module_message(const wchar_t* path, std::uint32_t id, const wchar_t* insert,
+                           std::wstring& text) {
+    const HMODULE module = ::LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr) {
+        return false;
+    }
+    wchar_t buffer[2048];
+    DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(insert)};
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id, 0, buffer,
+        static_cast<DWORD>(std::size(buffer)), reinterpret_cast<va_list*>(arguments));
+    ::FreeLibrary(module);
+    if (length == 0) {
+        return false;
+    }
+    text.assign(buffer, length);
     return true;
 }
 

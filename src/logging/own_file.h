@@ -1,0 +1,19 @@
+// Whether an opened log file is the log's own: a link or a second name planted at the
+// log's name would otherwise make the service, which runs as the local system account,
+// empty a file it was never meant to touch.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace logging {
+
+// Empty when `file`, opened by `name` without following a link, is an ordinary file with
+// that one name, lying where `name` says; otherwise why it is not ("it is a link", ...).
+std::wstring why_not_own_file(platform::handle file, const std::wstring& name);
+
+// The system's text for `code` without its closing line break.
+std::wstring reason_text(platform::error_code code);
+
+}  // namespace logging

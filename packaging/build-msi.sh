@@ -5,6 +5,7 @@
 #     installation's properties by Windows Installer's own IniFile rows, which wixl
 #     lacks;
 #   - the removal of that file and of the log with the package;
+#   - the event source's registry values, one of them expandable;
 #   - the run of wait_for_service_end.exe between stopping the service and deleting its
 #     registration and files (wixl cannot run a program of the Binary table);
 #   - the properties an administrator may give on the command line, marked secure, so
@@ -70,6 +71,17 @@ remove_row() {
 }
 remove_row RemoveSettings "$ini"
 remove_row RemoveLog "$log"
+
+# The event source, as "install" registers it, so that Event Viewer finds the events'
+# texts in the executable's message table: the file's path as REG_EXPAND_SZ ("#%"), which
+# wixl cannot write. The values go with the package, and the key with them once empty, so
+# that no source is left naming a removed file. Root 2: HKEY_LOCAL_MACHINE.
+event_source='SYSTEM\CurrentControlSet\Services\EventLog\Application\quillmark_snaptel'
+registry_row() {
+    query "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('$1', 2, '$event_source', '$2', '$3', '$component')"
+}
+registry_row EventSourceMessageFile EventMessageFile '#%[#ServiceExe]'
+registry_row EventSourceTypes TypesSupported '#7'
 
 # Type 3138: a program of the Binary table (2), its exit code ignored (0x40), deferred
 # (0x400), as the local system account (0x800). Between StopServices (1900) and

@@ -59,6 +59,17 @@ std::vector<std::string> sim_test::log_entries() const {
     return entries;
 }
 
+std::vector<std::string> sim_test::event_entries() const {
+    std::vector<std::string> entries;
+    for (const auto& event : sim::machine::instance().events()) {
+        // Every event is an error event of the service's own source.
+        EXPECT_EQ(event.source, L"quillmark_snaptel");
+        EXPECT_EQ(event.type, platform::eventlog_error_type);
+        entries.push_back(std::to_string(event.id) + " " + narrow(event.text));
+    }
+    return entries;
+}
+
 std::string narrow(const std::wstring& text) {
     std::string bytes;
     for (const wchar_t c : text) {

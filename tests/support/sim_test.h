@@ -34,6 +34,8 @@ class sim_test : public ::testing::Test {
     // The log's lines without their timestamps, from the severity tag on: the virtual
     // clock moves with every pause, so tests about what is logged leave the time out.
     std::vector<std::string> log_entries() const;
+    // The events reported to the event log, each as "<ID> <text>", in order.
+    std::vector<std::string> event_entries() const;
 
     static constexpr const wchar_t* log_file = L"C:\\logs\\service.log";
     static constexpr const wchar_t* settings_path = L"C:\\svc\\bin\\quillmark_snaptel.ini";

@@ -374,6 +374,10 @@ TEST_P(deleting_tree_failure, fails_the_walk_with_its_lines) {
     ASSERT_GE(entries.size(), expected.size());
     EXPECT_EQ(lines(entries.end() - static_cast<long>(expected.size()), entries.end()), expected);
     EXPECT_EQ(machine().open_handles(), 0u);
+    // One clean-up event for each error line: a failed call's two lines are one event.
+    const auto events = machine().events();
+    EXPECT_EQ(events.size(), test::lines_starting(entries, ":<ERROR>:").size());
+    for (const auto& event : events) EXPECT_EQ(event.id, 5u);
 }
 
 const std::string denied = ":<ERROR>:  delete_tree Access is denied.\r\n";

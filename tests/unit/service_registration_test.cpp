@@ -22,6 +22,11 @@ std::string e(const std::string& tag, const std::string& text) {
 }
 
 const std::string in = "install_service";
+// Event IDs: a failed call to the service manager, any other error.
+constexpr std::uint32_t manager = 6;
+constexpr std::uint32_t other = 1;
+const std::wstring event_source_key =
+    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\quillmark_snaptel";
 const std::string un = "uninstall_service";
 
 sim::service_entry registered(std::uint32_t state) {
@@ -38,6 +43,8 @@ struct registration_case {
     std::uint32_t result;
     lines expected;
     std::size_t services_after;
+    // The IDs of the events reported, in order: one per failure.
+    std::vector<std::uint32_t> events = {};
 };
 
 class registration : public test::sim_test,
@@ -52,6 +59,9 @@ TEST_P(registration, logs_each_step_and_closes_every_handle) {
     EXPECT_EQ(log_entries(), c.expected);
     EXPECT_EQ(machine().services().size(), c.services_after);
     EXPECT_EQ(machine().open_handles(), 0u);
+    std::vector<std::uint32_t> ids;
+    for (const auto& event : machine().events()) ids.push_back(event.id);
+    EXPECT_EQ(ids, c.events);
 }
 
 const lines installed{d(in, "enter"), i(in, "installing service ..."),
@@ -69,7 +79,8 @@ registration_case config_refused(const char* name, sim::operation call, const st
         {d(in, "enter"), i(in, "installing service ..."),
          e(in, "ChangeServiceConfig2 returned an error. Unable to " + task),
          e(in, "Access is denied.\r\n"), i(in, "service installed succesfully."), d(in, "exit")},
-        1};
+        1,
+        {manager}};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -83,7 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
                                             e(in,
                                               "The specified service already "
                                               "exists.\r\n")},
-                          1},
+                          1,
+                          {manager}},
                       registration_case{
                           "install_without_the_right_to_create",
                           true,
@@ -92,7 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
                           {d(in, "enter"), i(in, "installing service ..."),
                            e(in, "OpenSCManager returned an error."),
                            e(in, "Access is denied.\r\n")},
-                          0},
+                          0,
+                          {manager}},
                       registration_case{
                           "install_without_the_executable_path",
                           true,
@@ -101,7 +114,20 @@ INSTANTIATE_TEST_SUITE_P(
                           {d(in, "enter"), i(in, "installing service ..."),
                            e(in, "GetModuleFileName returned an error."),
                            e(in, "Access is denied.\r\n")},
-                          0},
+                          0,
+                          {other}},
+                      registration_case{
+                          "install_without_the_event_source",
+                          true,
+                          [](sim::machine& m) { m.fail(sim::operation::create_registry_key, 5); },
+                          0,
+                          {d(in, "enter"), i(in, "installing service ..."),
+                           e(in,
+                             "RegCreateKeyEx returned an error. Unable to register event source."),
+                           e(in, "Access is denied.\r\n"), i(in, "service installed succesfully."),
+                           d(in, "exit")},
+                          1,
+                          {other}},
                       config_refused("install_without_a_description",
                                      sim::operation::change_service_description,
                                      "set service description."),
@@ -119,7 +145,8 @@ INSTANTIATE_TEST_SUITE_P(
                                         575,
                                         {d(in, "enter"), i(in, "installing service ..."),
                                          e(in, "Caught standard exception:  std::bad_alloc")},
-                                        0},
+                                        0,
+                                        {other}},
                       registration_case{"uninstall_stopped",
                                         false,
                                         [](sim::machine& m) { m.add_service(registered(1)); },
@@ -156,7 +183,23 @@ INSTANTIATE_TEST_SUITE_P(
                                            "DeleteService returned an "
                                            "error."),
                                          e(un, "Access is denied.\r\n")},
-                                        1},
+                                        1,
+                                        {manager}},
+                      registration_case{
+                          "uninstall_keeps_an_event_source_it_cannot_remove",
+                          false,
+                          [](sim::machine& m) {
+                              m.add_service(registered(1));
+                              m.create_registry_key(event_source_key);
+                              m.fail(sim::operation::delete_registry_key, 5);
+                          },
+                          0,
+                          {d(un, "enter"), i(un, "uninstalling service ..."),
+                           e(un, "RegDeleteKey returned an error. Unable to remove event source."),
+                           e(un, "Access is denied.\r\n"),
+                           d(un, "service registry entries deleted succesfully."), d(un, "exit")},
+                          0,
+                          {other}},
                       registration_case{"uninstall_without_the_manager",
                                         false,
                                         [](sim::machine& m) {
@@ -167,7 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
                                         {d(un, "enter"), i(un, "uninstalling service ..."),
                                          e(un, "OpenSCManager returned an error."),
                                          e(un, "Access is denied.\r\n")},
-                                        1},
+                                        1,
+                                        {manager}},
                       registration_case{"uninstall_interrupted_by_an_exception",
                                         false,
                                         [](sim::machine& m) {
@@ -177,7 +221,8 @@ INSTANTIATE_TEST_SUITE_P(
                                         575,
                                         {d(un, "enter"), i(un, "uninstalling service ..."),
                                          e(un, "Caught standard exception:  std::bad_alloc")},
-                                        1}),
+                                        1,
+                                        {other}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class registration_parameters : public ::testing::TestWithParam<std::wstring> {};
@@ -212,6 +257,14 @@ TEST_P(registration_parameters,
         EXPECT_EQ(action.delay_ms, 60000u);
     }
     EXPECT_TRUE(services[0].failure_actions_on_non_crash_failures);
+    // The event source names the executable itself, unquoted; uninstall takes it away.
+    using values = std::map<std::wstring, sim::registry_value>;
+    EXPECT_EQ(m.registry_key(event_source_key),
+              (values{{L"EventMessageFile", {platform::reg_expand_sz, executable, 0}},
+                      {L"TypesSupported", {platform::reg_dword, {}, 7}}}));
+    EXPECT_EQ(service::uninstall_service(), 0u);
+    EXPECT_FALSE(m.registry_key(event_source_key).has_value());
+    EXPECT_TRUE(m.registry_key(L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application"));
     logging::reset_process_log();
 }
 

@@ -86,6 +86,8 @@ struct outcome_case {
     bool agent_dies, collector_dies;
     lines cycle;
     bool restarts;
+    // The events of the cycle's error lines: 2 for the agent, 3 for the plugins.
+    lines events = {};
 };
 
 class health_cycle_outcome : public worker_thread,
@@ -111,6 +113,7 @@ TEST_P(health_cycle_outcome, logs_both_checks_and_restarts_the_group_when_either
     if (c.restarts) expected = expected + lines{w("D", "restarting host agent.")} + launched;
     expected.push_back(w("D", "exit"));
     EXPECT_EQ(entries_of("ServiceWorkerThread"), expected);
+    EXPECT_EQ(event_entries(), c.events);
 
     const auto launches = machine().launches();
     ASSERT_EQ(launches.size(), c.restarts ? 2u : 1u);
@@ -122,6 +125,9 @@ TEST_P(health_cycle_outcome, logs_both_checks_and_restarts_the_group_when_either
     }
 }
 
+const std::string agent_event = "2 ServiceWorkerThread Detected that host agent is not running.";
+const std::string plugins_event =
+    "3 ServiceWorkerThread Detected that not all system plugins are running.";
 const lines healthy{w("D", "host agent is running."), w("D", "all system plugins are running.")};
 const lines agent_down{w("ERROR", "Detected that host agent is not running."),
                        w("D", "all system plugins are running.")};
@@ -135,14 +141,16 @@ INSTANTIATE_TEST_SUITE_P(
                      true,
                      {w("D", "host agent is running."),
                       w("ERROR", "Detected that not all system plugins are running.")},
-                     true},
-        outcome_case{"the_agent_died", true, false, agent_down, true},
+                     true,
+                     {plugins_event}},
+        outcome_case{"the_agent_died", true, false, agent_down, true, {agent_event}},
         outcome_case{"both_died",
                      true,
                      true,
                      {w("ERROR", "Detected that host agent is not running."),
                       w("ERROR", "Detected that not all system plugins are running.")},
-                     true}),
+                     true,
+                     {agent_event, plugins_event}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(worker_thread, the_cycle_after_a_restart_comes_61_seconds_after_the_failed_one_began) {
@@ -194,6 +202,11 @@ TEST_F(worker_thread, a_launch_that_fails_ends_the_thread_with_575_and_no_exit_l
                               w("ERROR", "unable to launch host agent.")};
     EXPECT_EQ(entries_of("ServiceWorkerThread"), preparation + failed_launch);
     EXPECT_EQ(ended_at, 0u);
+    // The failed call with the system's text, then the worker's own line.
+    EXPECT_EQ(event_entries(),
+              (lines{"4 start_agent CreateProcess returned an error. Unable to create process for "
+                     "host agent. The system cannot find the file specified.\r\n",
+                     "4 ServiceWorkerThread unable to launch host agent."}));
 }
 
 TEST_F(worker_thread, a_failed_folder_query_ends_the_thread_with_its_result) {

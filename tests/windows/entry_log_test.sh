@@ -2,8 +2,9 @@
 # Checks the service executable's diagnostic log, run under Wine from a console with a
 # command word that is neither install nor uninstall: it then tries to run as the
 # service, which a process not started by the service manager cannot, and logs that
-# failure. Checked: where the log goes, what its first and last lines are, and how the
-# settings beside the executable change it.
+# failure. Checked: where the log goes, what its first and last lines are, how the
+# settings beside the executable change it, that a link planted at the log's name is
+# refused, and that error lines reach the event log.
 #
 # Not started by the service manager, the executable ends no process and deletes nothing;
 # the service scenario checks that against a running service.
@@ -167,6 +168,49 @@ if [ -e "$missing_dir" ]; then
 fi
 if [ -n "$(ls -A "$case_work")" ]; then
     fail "files were created in the working directory: $(ls -A "$case_work" | tr '\n' ' ')"
+fi
+[ "$failures" -ne "$before" ] && show_output
+
+echo "Case e: a link and a second name planted at LogFile are refused, their target left as it was"
+for kind in symbolic hard; do
+    before=$failures
+    dir=$scratch/e-$kind
+    mkdir -p "$dir"
+    printf 'precious\n' >"$dir/victim.txt"
+    if [ "$kind" = symbolic ]; then
+        ln -s "$dir/victim.txt" "$dir/planted.log"
+        reason="it leads to $(windows_path "$dir/victim.txt")"
+    else
+        ln "$dir/victim.txt" "$dir/planted.log"
+        reason='it is one of 2 names of a file'
+    fi
+    planted=$(windows_path "$dir/planted.log")
+    run_case "e-$kind" "[SERVICE]"$'\r\n'"LogFile=$planted"$'\r\n'
+    [ "$case_rc" -eq 1 ] || fail "$kind link: exit code $case_rc, expected 1"
+    # Standard error is in text mode: each line ends in CR LF.
+    if ! tr -d '\r' <"$case_err" |
+        grep -qxF "quillmark_snaptel: Unable to open an output stream: $planted: $reason"; then
+        fail "$kind link: standard error does not name the file and '$reason'"
+    fi
+    [ "$(cat "$dir/victim.txt")" = precious ] || fail "$kind link: its target was changed"
+    [ "$failures" -ne "$before" ] && show_output
+done
+
+# Wine writes each event's text to its eventlog trace channel, and the event's type and ID
+# to the advapi one.
+echo "Case f: at LogLevel=4 the run's error lines still reach the event log, with their ID"
+before=$failures
+export QM_WINEDEBUG=-all,err+eventlog,fixme+advapi
+run_case f $'[SERVICE]\r\nLogLevel=4\r\n'
+unset QM_WINEDEBUG
+expect_empty_log
+events=$(grep -F ':err:eventlog:ReportEventW ' "$case_err")
+if [ "$(grep -c . <<<"$events")" -ne 1 ] ||
+    ! grep -qE ':err:eventlog:ReportEventW L"run_service StartServiceCtrlDispatcher returned an error\. [^"]+\\r\\n"$' <<<"$events"; then
+    fail "expected one event with the dispatcher's failure and the system's text, found: $events"
+fi
+if ! grep -qE ':fixme:advapi:ReportEventW \([0-9A-F]+,0x0001,0x0000,0x00000006,' "$case_err"; then
+    fail "the event is not an error event with ID 6 (a failed call to the service manager)"
 fi
 [ "$failures" -ne "$before" ] && show_output
 

@@ -36,6 +36,7 @@ drive_c=$WINEPREFIX/drive_c
 service=quillmark_snaptel
 registry_key='HKLM\System\CurrentControlSet\Services\quillmark_snaptel'
 remembered_key='HKLM\Software\Quillmark\quillmark_snaptel'
+event_source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\quillmark_snaptel'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 install_dir="$drive_c/Program Files/Quillmark MSI Test"
 install_windows='C:\Program Files\Quillmark MSI Test'
@@ -179,6 +180,10 @@ expect_registration() {
     if [ "$image_path" != "\"$exe_windows\"" ]; then
         fail "ImagePath is '$image_path', expected '\"$exe_windows\"'"
     fi
+    run_wine 60 reg query "$event_source_key"
+    registration=$cmd_out
+    expect_value EventMessageFile REG_EXPAND_SZ "$exe_windows"
+    expect_value TypesSupported REG_DWORD 0x7
 }
 
 # The settings file beside the executable holds exactly these keys, with these values.
@@ -396,6 +401,9 @@ if [ -n "$(installed_products)" ]; then
 fi
 if timeout 60 "$wine_run" reg query "$remembered_key" >/dev/null 2>&1; then
     fail "the remembered settings are still in the registry"
+fi
+if timeout 60 "$wine_run" reg query "$event_source_key" >/dev/null 2>&1; then
+    fail "the event source is still registered"
 fi
 
 completed=1

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "logging/event_kind.h"
 #include "platform/platform.h"
 
 namespace {
@@ -43,6 +44,26 @@ std::wstring version_text(const wchar_t* name) {
     EXPECT_TRUE(platform::get_file_version_text(widen(QM_SERVICE_EXECUTABLE).c_str(), name, text))
         << "no " << fs::path(name).string() << " in the version resource";
     return text;
+}
+
+// Event Viewer shows an event's text from the message the event ID names in the
+// executable's message table, with the error line as its %1: every ID must have one.
+TEST(Release, ExecutableHoldsTheMessageOfEveryEventId) {
+    for (const auto kind :
+         {logging::event_kind::other_error, logging::event_kind::agent_not_running,
+          logging::event_kind::plugins_not_running, logging::event_kind::launch_failed,
+          logging::event_kind::cleanup_left_entries, logging::event_kind::service_manager_failed,
+          logging::event_kind::log_unusable}) {
+        const auto id = static_cast<std::uint32_t>(kind);
+        std::wstring text;
+        EXPECT_TRUE(platform::format_module_message(widen(QM_SERVICE_EXECUTABLE).c_str(), id,
+                                                    L"tag text 100%", text))
+            << "no message for event ID " << id;
+        EXPECT_EQ(text, L"tag text 100%") << "event ID " << id;
+    }
+    std::wstring text;
+    EXPECT_FALSE(
+        platform::format_module_message(widen(QM_SERVICE_EXECUTABLE).c_str(), 8, L"x", text));
 }
 
 TEST(Release, ExecutableCarriesTheProjectVersion) {

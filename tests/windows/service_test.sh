@@ -34,6 +34,7 @@ wine_run=$script_dir/wine-run.sh
 drive_c=$WINEPREFIX/drive_c
 service=quillmark_snaptel
 registry_key='HKLM\System\CurrentControlSet\Services\quillmark_snaptel'
+event_source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\quillmark_snaptel'
 install_dir="$drive_c/Program Files/Quillmark Service Test"
 install_windows='C:\Program Files\Quillmark Service Test'
 exe_windows="$install_windows\\quillmark_snaptel.exe"
@@ -333,17 +334,18 @@ if [ "$(head -n 1 <<<"$errors")" != "$flag_refused" ] || [ "$(wc -l <<<"$errors"
     ! [[ $(tail -n 1 <<<"$errors") =~ ^:\<ERROR\>:\ \ install_service\ .*[^[:space:]] ]]; then
     fail "the install's error lines are not the refused failure actions flag and the system's text: $errors"
 fi
+# Checks a value of the key read into $registration.
+expect_value() {
+    local name=$1 type=$2 value=$3
+    if ! grep -qxF "    $name    $type    $value" <<<"$registration"; then
+        fail "registration: expected $name $type $value, found: $(grep -E "^ +$name " <<<"$registration")"
+    fi
+}
 run_wine 60 reg query "$registry_key"
 if [ "$cmd_rc" -ne 0 ]; then
     fail "the service's registry key is missing"
 else
     registration=$cmd_out
-    expect_value() {
-        local name=$1 type=$2 value=$3
-        if ! grep -qxF "    $name    $type    $value" <<<"$registration"; then
-            fail "registration: expected $name $type $value, found: $(grep -E "^ +$name " <<<"$registration")"
-        fi
-    }
     expect_value DisplayName REG_SZ "$service"
     expect_value Start REG_DWORD 0x2
     expect_value Type REG_DWORD 0x10
@@ -356,6 +358,11 @@ else
         fail "ImagePath is '$image_path', expected '\"$exe_windows\"'"
     fi
 fi
+# The event source names the executable, whose message table holds the events' texts.
+run_wine 60 reg query "$event_source_key"
+registration=$cmd_out
+expect_value EventMessageFile REG_EXPAND_SZ "$exe_windows"
+expect_value TypesSupported REG_DWORD 0x7
 [ "$failures" -ne "$before" ] && show_log
 
 echo "Scenario install twice: the second registration fails, is logged, and the exit code stays 0"
@@ -610,6 +617,9 @@ expect_no_errors
 [ "$failures" -ne "$before" ] && show_log
 if registered; then
     fail "the service's registry key is still there"
+fi
+if timeout 60 "$wine_run" reg query "$event_source_key" >/dev/null 2>&1; then
+    fail "the event source is still registered"
 fi
 run_wine 30 sc query "$service"
 if [ "$cmd_rc" -eq 0 ]; then

@@ -3,6 +3,7 @@
 # .NET and HTML installers.
 wine_env_dir=$(CDPATH= cd -- "$(dirname -- "$0")" && pwd)
 WINEPREFIX=${QM_WINEPREFIX:-$(CDPATH= cd -- "$wine_env_dir/../.." && pwd)/build/wineprefix}
-WINEDEBUG=-all
+# QM_WINEDEBUG lets a test read one of Wine's trace channels (the event log is one).
+WINEDEBUG=${QM_WINEDEBUG:--all}
 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES

@@ -37,8 +37,10 @@ registry_key='HKLM\System\CurrentControlSet\Services\quillmark_snaptel'
 install_dir=$drive_c/Program\ Files/Quillmark/Snap
 install_windows='C:\Program Files\Quillmark\Snap'
 exe_windows="$install_windows\\quillmark_snaptel.exe"
-log_windows='C:\ProgramData\Quillmark\Snap\quillmark_snaptel.log'
-log=$drive_c/ProgramData/Quillmark/Snap/quillmark_snaptel.log
+# Beside the executable: a folder only administrators may write, as the log must be.
+log_windows="$install_windows\\quillmark_snaptel.log"
+log=$install_dir/quillmark_snaptel.log
+event_source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\quillmark_snaptel'
 config_windows="$install_windows\\snapteld config.yaml"
 collector=snap-plugin-collector-qmsystem.exe
 scratch=$(mktemp -d /tmp/quillmark-demo.XXXXXX)
@@ -173,6 +175,9 @@ show_new_log_lines
 run_wine 60 reg query "$registry_key"
 seen "the registration (wine reg query '$registry_key'):"
 grep -E '^ +[A-Za-z]' <<<"$wine_out" | sed 's/^ */    | /'
+run_wine 60 reg query "$event_source_key"
+seen "the event source its error lines are reported under (wine reg query '$event_source_key'):"
+grep -E '^ +[A-Za-z]' <<<"$wine_out" | sed 's/^ */    | /'
 
 say "Starting the service: wine sc start $service"
 run_wine 60 sc start "$service"
@@ -248,6 +253,12 @@ if registered; then
     seen "the service is still registered"
 else
     seen "the registration is gone (wine reg query finds no key)"
+fi
+run_wine 60 reg query "$event_source_key"
+if [ "$wine_rc" -eq 0 ]; then
+    seen "the event source is still registered"
+else
+    seen "the event source is gone too"
 fi
 
 say "Done: $((SECONDS - built_at)) s after the build ($SECONDS s in all); clearing away the installed files and ending the Wine session"

@@ -62,15 +62,25 @@ handle register_event_source(const wchar_t* source) {
     return m.add_handle(std::move(record));
 }
 
-bool deregister_event_source(handle source) {
+namespace {
+
+// Closing an event source or a registry key: the handle goes, and one not open counts as
+// a stale use.
+bool close_of(handle value, sim::handle_kind kind) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    if (m.find_handle(source, sim::handle_kind::event_source) == nullptr) {
+    if (m.find_handle(value, kind) == nullptr) {
         ++m.stale_handle_uses;
         return sim::failure(false, error_invalid_handle);
     }
-    m.handles.erase(reinterpret_cast<std::uintptr_t>(source));
+    m.handles.erase(reinterpret_cast<std::uintptr_t>(value));
     return true;
+}
+
+}  // namespace
+
+bool deregister_event_source(handle source) {
+    return close_of(source, sim::handle_kind::event_source);
 }
 
 bool report_event(handle source, std::uint16_t type, std::uint32_t event_id, const wchar_t* text) {
@@ -160,14 +170,7 @@ bool delete_machine_registry_key(const wchar_t* subkey) {
 }
 
 bool close_registry_key(handle key) {
-    auto& m = sim::machine::instance().internals();
-    std::lock_guard guard(m.lock);
-    if (m.find_handle(key, sim::handle_kind::registry_key) == nullptr) {
-        ++m.stale_handle_uses;
-        return sim::failure(false, error_invalid_handle);
-    }
-    m.handles.erase(reinterpret_cast<std::uintptr_t>(key));
-    return true;
+    return close_of(key, sim::handle_kind::registry_key);
 }
 
 }  // namespace platform

@@ -99,15 +99,9 @@ handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t shar
 
     constexpr std::uint32_t archive = 0x20;
     const bool existed = existing != nullptr;
-    if (existed && emptying) {
-        sim::replace_content(m, m.files[at.key].content, {});
-        m.files[at.key] =
-            sim::file_entry{sim::entry_kind::file,
-                            at.spelled,
-                            archive | (flags_and_attributes & 0xFFFF & ~file_attribute_normal),
-                            {},
-                            {}};
-    } else if (!existed) {
+    // Created afresh, or emptied: a new entry, its bytes given back to the volume.
+    if (!existed || emptying) {
+        if (existed) sim::replace_content(m, m.files[at.key].content, {});
         m.files[at.key] =
             sim::file_entry{sim::entry_kind::file,
                             at.spelled,

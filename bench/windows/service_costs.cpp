@@ -149,13 +149,19 @@ int stop(const std::wstring& name) {
 
 // --- the agent group ---------------------------------------------------------------------
 
+// The launches and stops measured share one group, as a run of the service does.
+supervision::agent_group& measured_group() {
+    static supervision::agent_group group;
+    return group;
+}
+
 // The stand-in agent acts as the host agent (and starts the plugins) when it is given a
 // configuration file; it never reads it.
 bool launch_agent_group() {
     std::vector<wchar_t> command_line =
         supervision::agent_command_line(logging::get_module_directory() + L"\\snapteld.exe",
                                         logging::get_module_directory() + L"\\snap config.yaml");
-    return supervision::start_agent(command_line.data());
+    return supervision::start_agent(measured_group(), command_line.data());
 }
 
 bool group_is_healthy() {
@@ -290,7 +296,7 @@ int health(std::size_t unrelated, std::size_t rounds) {
     for (const platform::unique_handle& copy : idle_copies) {
         platform::wait_for_single_object(copy.get(), 5000);
     }
-    supervision::stop_agent();
+    supervision::stop_agent(measured_group());
     return result;
 }
 
@@ -323,7 +329,7 @@ int restarts(std::size_t count) {
     std::fflush(stdout);
     if (!launch_agent_group() || !wait_until_healthy()) {
         std::fprintf(stderr, "the agent group did not come up\n");
-        supervision::stop_agent();
+        supervision::stop_agent(measured_group());
         return 1;
     }
     // Under Wine the first OutputDebugStringW of a process opens two handles it keeps for
@@ -335,7 +341,7 @@ int restarts(std::size_t count) {
     int result = 0;
     for (std::size_t restart = 1; restart <= count; ++restart) {
         // A restart as the worker thread makes one after a failed health cycle.
-        supervision::stop_agent();
+        supervision::stop_agent(measured_group());
         if (!launch_agent_group() || !wait_until_healthy()) {
             std::fprintf(stderr, "the agent group did not come up after restart %zu\n", restart);
             result = 1;
@@ -348,7 +354,7 @@ int restarts(std::size_t count) {
             }
         }
     }
-    supervision::stop_agent();
+    supervision::stop_agent(measured_group());
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "service/service_lifecycle.h"
 
+#include <memory>
+
 #include "logging/log_windows_error.h"
 #include "logging/process_log.h"
 #include "platform/unique_handle.h"
@@ -7,19 +9,17 @@
 #include "service/manager_error.h"
 #include "service/service_name.h"
 #include "service/service_operations.h"
-#include "service/service_status.h"
+#include "service/service_state.h"
 #include "supervision/agent_launch.h"
-#include "supervision/started_agents.h"
-#include "supervision/stop_event.h"
 #include "supervision/worker_thread.h"
 
 namespace service {
 namespace {
 
-// Set by ServiceMain on every way out. The dispatcher returns as soon as the stopped
-// state is reported, while ServiceMain may still be writing its last lines: run_service
-// waits for this before the process goes on to its end.
-platform::handle service_main_ended = nullptr;
+// The run's state, for the two functions the dispatcher calls without a context of their
+// own. Set before the dispatcher starts and cleared after it has returned; ServiceMain
+// keeps a reference of its own, as it may outlive the run's wait for it.
+std::shared_ptr<service_state> current_run;
 
 // ServiceMain has at most its "exit" line left to write once the dispatcher has returned;
 // should it never have run at all, the process still ends.
@@ -27,24 +27,27 @@ constexpr std::uint32_t wait_for_service_main_ms = 5000;
 
 class signal_on_exit {
   public:
-    signal_on_exit() = default;
+    explicit signal_on_exit(platform::handle ended) : ended_(ended) {}
     signal_on_exit(const signal_on_exit&) = delete;
     signal_on_exit& operator=(const signal_on_exit&) = delete;
     ~signal_on_exit() {
-        if (service_main_ended != nullptr) platform::set_event(service_main_ended);
+        if (ended_ != nullptr) platform::set_event(ended_);
     }
+
+  private:
+    platform::handle ended_;
 };
 
 constexpr std::uint32_t stop_and_shutdown =
     platform::service_accept_stop | platform::service_accept_shutdown;
 
 // A report that fails is logged, and the service goes on as after a successful one.
-void report(const platform::exclusive_lock& held, const wchar_t* tag, std::uint32_t state,
-            std::uint32_t controls_accepted, std::uint32_t win32_exit_code,
-            std::uint32_t check_point,
+void report(service_state& state, const platform::exclusive_lock& held, const wchar_t* tag,
+            std::uint32_t current_state, std::uint32_t controls_accepted,
+            std::uint32_t win32_exit_code, std::uint32_t check_point,
             const wchar_t* failure = L"SetServiceStatus returned an error",
             std::uint32_t service_specific_exit_code = 0) {
-    if (!report_status(held, state, controls_accepted, win32_exit_code, check_point,
+    if (!report_status(state, held, current_state, controls_accepted, win32_exit_code, check_point,
                        service_specific_exit_code)) {
         log_manager_error(tag, failure);
     }
@@ -66,21 +69,31 @@ stopped_codes codes_of(std::uint32_t worker_code) {
     return {platform::error_service_specific_error, worker_code};
 }
 
-void stop_sequence() {
+void stop_sequence(service_state& state) {
     constexpr const wchar_t* tag = L"ServiceCtrlHandler";
     // Marked before the agent is stopped, so that a restart under way on the worker
     // cannot launch it again behind this stop.
-    supervision::request_stop();
-    supervision::stop_agent();
-    const platform::exclusive_lock held(status_lock);
+    state.group.request_stop();
+    supervision::stop_agent(state.group);
+    const platform::exclusive_lock held(state.status_lock);
     // The worker may have ended by itself meanwhile, and ServiceMain reported the
     // service stopped and closed the event: nothing is left to stop then.
-    if (service_status.current_state == platform::service_stopped) {
+    if (state.status.current_state == platform::service_stopped) {
         return;
     }
-    report(held, tag, platform::service_stop_pending, 0, 0, 4);
+    report(state, held, tag, platform::service_stop_pending, 0, 0, 4);
     logging::log_debug(tag, L"send stop signal.");
-    platform::set_event(supervision::stop_event.get());
+    platform::set_event(state.group.stop_event.get());
+}
+
+void ServiceCtrlHandler(std::uint32_t control) {
+    // The dispatcher calls it only while the run it belongs to serves.
+    if (current_run) handle_control(*current_run, control);
+}
+
+void ServiceMain(std::uint32_t /*argument_count*/, wchar_t** /*arguments*/) {
+    const std::shared_ptr<service_state> state = current_run;
+    if (state) service_main(*state);
 }
 
 }  // namespace
@@ -90,26 +103,26 @@ std::uint32_t run_service() {
     logging::log_debug(tag, L"enter");
     logging::log_debug(tag, L"starting service ...");
 
-    const platform::unique_handle ended(platform::create_event(true, false));
-    service_main_ended = ended.get();
+    const auto state = std::make_shared<service_state>();
+    state->service_main_ended.reset(platform::create_event(true, false));
+    current_run = state;
     const bool served = platform::start_service_ctrl_dispatcher(service_name, ServiceMain);
+    current_run.reset();
     if (!served) {
-        service_main_ended = nullptr;
         return log_manager_error(tag, L"StartServiceCtrlDispatcher returned an error.");
     }
     // Without the event (the system had none to give) there is nothing to wait on, and a
     // wait on no handle would only fail: ServiceMain's last line may then come too late.
-    if (ended) {
-        platform::wait_for_single_object(ended.get(), wait_for_service_main_ms);
+    if (state->service_main_ended) {
+        platform::wait_for_single_object(state->service_main_ended.get(), wait_for_service_main_ms);
     }
-    service_main_ended = nullptr;
     logging::log_debug(tag, L"exit");
     return 0;
 }
 
-void ServiceMain(std::uint32_t /*argument_count*/, wchar_t** /*arguments*/) {
+void service_main(service_state& state) {
     constexpr const wchar_t* tag = L"ServiceMain";
-    const signal_on_exit signal_end;
+    const signal_on_exit signal_end(state.service_main_ended.get());
     // What an earlier run left is cleared away only now that the process is known to be
     // the service: run from a console by mistake, it must not end the agent group of the
     // service that runs. Before this function's first line, so that the log reads as the
@@ -117,47 +130,46 @@ void ServiceMain(std::uint32_t /*argument_count*/, wchar_t** /*arguments*/) {
     process::cleanup();
     logging::log_debug(tag, L"enter");
 
-    service_status_handle =
-        platform::register_service_ctrl_handler(service_name, ServiceCtrlHandler);
-    if (service_status_handle == nullptr) {
+    state.status_handle = platform::register_service_ctrl_handler(service_name, ServiceCtrlHandler);
+    if (state.status_handle == nullptr) {
         log_manager_error(tag, L"RegisterServiceCtrlHandler returned an error.");
         return;
     }
     {
-        const platform::exclusive_lock held(status_lock);
-        service_status = {};
-        service_status.service_type = platform::service_win32_own_process;
+        const platform::exclusive_lock held(state.status_lock);
+        state.status = {};
+        state.status.service_type = platform::service_win32_own_process;
         logging::log_debug(tag, L"set status to pending.");
-        report(held, tag, platform::service_start_pending, 0, 0, 0);
+        report(state, held, tag, platform::service_start_pending, 0, 0, 0);
     }
 
     logging::log_debug(tag, L"create event used for stopping service.");
-    supervision::stop_event.reset(platform::create_event(true, false));
-    if (!supervision::stop_event) {
+    state.group.stop_event.reset(platform::create_event(true, false));
+    if (!state.group.stop_event) {
         const platform::error_code error = platform::get_last_error();
-        const platform::exclusive_lock held(status_lock);
+        const platform::exclusive_lock held(state.status_lock);
         logging::log_debug(tag, L"set status to stopped.");
-        report(held, tag, platform::service_stopped, 0, error, 1);
+        report(state, held, tag, platform::service_stopped, 0, error, 1);
         return;
     }
     {
-        const platform::exclusive_lock held(status_lock);
+        const platform::exclusive_lock held(state.status_lock);
         logging::log_debug(tag, L"set status to running.");
-        report(held, tag, platform::service_running, stop_and_shutdown, 0, 0);
+        report(state, held, tag, platform::service_running, stop_and_shutdown, 0, 0);
     }
 
     logging::log_debug(tag, L"creating worker thread ...");
     const platform::unique_handle worker(
-        platform::create_thread(supervision::ServiceWorkerThread, nullptr));
+        platform::create_thread(supervision::ServiceWorkerThread, &state.group));
     if (!worker) {
         // Nothing would ever end a service that claims to run: it is reported stopped,
         // with the reason.
         const platform::error_code error =
             logging::log_last_error(tag, L"CreateThread returned an error");
-        const platform::exclusive_lock held(status_lock);
-        supervision::stop_event.reset();
+        const platform::exclusive_lock held(state.status_lock);
+        state.group.stop_event.reset();
         logging::log_debug(tag, L"set status to stopped.");
-        report(held, tag, platform::service_stopped, 0, error, 1);
+        report(state, held, tag, platform::service_stopped, 0, error, 1);
         return;
     }
     logging::log_debug(tag, L"worker thread created.");
@@ -173,16 +185,16 @@ void ServiceMain(std::uint32_t /*argument_count*/, wchar_t** /*arguments*/) {
     }
     const stopped_codes codes = codes_of(worker_code);
     {
-        const platform::exclusive_lock held(status_lock);
-        supervision::stop_event.reset();
+        const platform::exclusive_lock held(state.status_lock);
+        state.group.stop_event.reset();
         logging::log_debug(tag, L"status to stopped.");
-        report(held, tag, platform::service_stopped, 0, codes.win32_exit_code, 3,
+        report(state, held, tag, platform::service_stopped, 0, codes.win32_exit_code, 3,
                L"ServiceStatus returned an error", codes.service_specific_exit_code);
     }
     logging::log_debug(tag, L"exit");
 }
 
-void ServiceCtrlHandler(std::uint32_t control) {
+void handle_control(service_state& state, std::uint32_t control) {
     constexpr const wchar_t* tag = L"ServiceCtrlHandler";
     logging::log_debug(tag, L"enter");
     switch (control) {
@@ -190,11 +202,11 @@ void ServiceCtrlHandler(std::uint32_t control) {
         case platform::service_control_shutdown: {
             bool running = false;
             {
-                const platform::exclusive_lock held(status_lock);
-                running = service_status.current_state == platform::service_running;
+                const platform::exclusive_lock held(state.status_lock);
+                running = state.status.current_state == platform::service_running;
             }
             if (running) {
-                stop_sequence();
+                stop_sequence(state);
             } else {
                 logging::log_debug(tag, L"service is not running.");
             }

@@ -8,7 +8,6 @@
 #include "platform/unique_handle.h"
 #include "process/cleanup.h"
 #include "supervision/health_checks.h"
-#include "supervision/started_agents.h"
 
 namespace supervision {
 namespace {
@@ -19,23 +18,23 @@ constexpr std::uint32_t wait_before_cleanup_ms = 1000;
 
 // Keeps only the agents that still run: the handles of ended ones would otherwise pile
 // up for as long as the service runs, one per restart.
-void forget_ended_agents() {
-    started_agents.erase(std::remove_if(started_agents.begin(), started_agents.end(),
-                                        [](const std::shared_ptr<process::process_child>& agent) {
-                                            return !agent->is_running();
-                                        }),
-                         started_agents.end());
+void forget_ended_agents(process::process_list& agents) {
+    agents.erase(std::remove_if(agents.begin(), agents.end(),
+                                [](const std::shared_ptr<process::process_child>& agent) {
+                                    return !agent->is_running();
+                                }),
+                 agents.end());
 }
 
 }  // namespace
 
-bool start_agent(wchar_t* command_line) {
+bool start_agent(agent_group& group, wchar_t* command_line) {
     constexpr const wchar_t* tag = L"start_agent";
     logging::log_debug(tag, L"enter");
     try {
         // Held until the new agent is recorded, so that a stop cannot miss it.
-        const platform::exclusive_lock held(agent_lock);
-        if (stop_requested) {
+        const platform::exclusive_lock held(group.agent_lock);
+        if (group.stop_requested) {
             logging::log_debug(tag, L"service is stopping. host agent is not launched.");
             return false;
         }
@@ -50,7 +49,8 @@ bool start_agent(wchar_t* command_line) {
             return false;
         }
         logging::log_debug(tag, L"host agent process created succesfully.");
-        started_agents.push_back(std::make_shared<process::process_child>(created.take_process()));
+        group.started_agents.push_back(
+            std::make_shared<process::process_child>(created.take_process()));
     } catch (...) {
         logging::log_caught_exception(tag);
         return false;
@@ -59,19 +59,19 @@ bool start_agent(wchar_t* command_line) {
     return true;
 }
 
-bool stop_agent() {
+bool stop_agent(agent_group& group) {
     constexpr const wchar_t* tag = L"stop_agent";
     logging::log_debug(tag, L"enter");
     try {
         logging::log_debug(tag, L"stopping host agent ...");
         // A launch waits until the group is down, so nothing new starts meanwhile.
-        const platform::exclusive_lock held(agent_lock);
-        process::terminate_all(started_agents);
+        const platform::exclusive_lock held(group.agent_lock);
+        process::terminate_all(group.started_agents);
         logging::log_debug(tag, L"wait before cleanup for",
                            static_cast<std::int32_t>(wait_before_cleanup_ms), L"ms.");
         platform::sleep(wait_before_cleanup_ms);
         process::cleanup();
-        forget_ended_agents();
+        forget_ended_agents(group.started_agents);
         if (!is_host_agent_running()) {
             logging::log_debug(tag, L"host agent has stopped.");
         }

@@ -1,19 +1,21 @@
 // Launching the host agent and stopping it together with everything it started.
 #pragma once
 
+#include "supervision/agent_group.h"
+
 namespace supervision {
 
 // Launches the host agent from `command_line` (a writable, terminated buffer that process
 // creation may change) hidden, with the service's inheritable handles, environment and
-// current directory, and records it in started_agents. False when the process could not
-// be created, when the service is stopping (nothing is launched then) or when an
+// current directory, and records it in the group's started agents. False when the process
+// could not be created, when the service is stopping (nothing is launched then) or when an
 // exception was caught. Worker thread only.
-bool start_agent(wchar_t* command_line);
+bool start_agent(agent_group& group, wchar_t* command_line);
 
 // Terminates the host agents launched, waits a second, ends every host agent and plugin
 // process by name and empties the agent's temporary directory. True when the sequence
 // ran to its end, which does not mean the agent has stopped. Called by the worker thread
 // for a restart and by the control handler for a stop; the two are serialised.
-bool stop_agent();
+bool stop_agent(agent_group& group);
 
 }  // namespace supervision

@@ -12,8 +12,6 @@
 #include "supervision/agent_command_line.h"
 #include "supervision/agent_launch.h"
 #include "supervision/health_checks.h"
-#include "supervision/started_agents.h"
-#include "supervision/stop_event.h"
 
 namespace supervision {
 namespace {
@@ -49,7 +47,7 @@ bool health_cycle_fails() {
     return !agent_running;
 }
 
-std::uint32_t supervise() {
+std::uint32_t supervise(agent_group& group) {
     wchar_t program_files[platform::max_path] = {};
     const std::int32_t result = platform::get_folder_path(
         platform::csidl_program_files, platform::shgfp_type_current, program_files);
@@ -78,16 +76,17 @@ std::uint32_t supervise() {
     // stop event follows as soon as the stop sequence has ended the group.
     bool stopping = false;
     for (;;) {
-        if (platform::wait_for_single_object(stop_event.get(), 0) == platform::wait_object_0) {
+        if (platform::wait_for_single_object(group.stop_event.get(), 0) ==
+            platform::wait_object_0) {
             logging::log_debug(tag, L"exit");
             return 0;
         }
         if (!agent_launched && !stopping) {
             logging::log_debug(tag, L"running host agent ...");
-            if (start_agent(command_line.data())) {
+            if (start_agent(group, command_line.data())) {
                 logging::log_debug(tag, L"host agent is running.");
                 agent_launched = true;
-            } else if (is_stop_requested()) {
+            } else if (group.is_stop_requested()) {
                 stopping = true;
             } else {
                 logging::log_error<logging::event_kind::launch_failed>(
@@ -102,7 +101,7 @@ std::uint32_t supervise() {
         }
         last_check_ms = platform::tick_count();
         if (health_cycle_fails()) {
-            stop_agent();
+            stop_agent(group);
             logging::log_debug(tag, L"restarting host agent.");
             agent_launched = false;
         }
@@ -111,10 +110,10 @@ std::uint32_t supervise() {
 
 }  // namespace
 
-std::uint32_t ServiceWorkerThread(void* /*parameter*/) {
+std::uint32_t ServiceWorkerThread(void* parameter) {
     logging::log_debug(tag, L"enter");
     try {
-        return supervise();
+        return supervise(*static_cast<agent_group*>(parameter));
     } catch (...) {
         logging::log_caught_exception(tag);
     }

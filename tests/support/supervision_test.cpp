@@ -2,15 +2,13 @@
 
 #include "logging/process_log.h"
 #include "supervision/agent_launch.h"
-#include "supervision/started_agents.h"
-#include "supervision/stop_event.h"
 #include "supervision/worker_thread.h"
 
 namespace test {
 
 void supervision_test::SetUp() {
     sim_test::SetUp();
-    supervision::forget_started_agents();
+    group = std::make_unique<supervision::agent_group>();
     machine().install_program(collector_path);
     machine().install_program(publisher_path);
     machine().install_program(agent_path, {{}, {collector_path, publisher_path}});
@@ -18,8 +16,7 @@ void supervision_test::SetUp() {
 
 void supervision_test::TearDown() {
     worker.reset();
-    supervision::stop_event.reset();
-    supervision::forget_started_agents();
+    group.reset();
     sim_test::TearDown();
 }
 
@@ -30,8 +27,8 @@ void supervision_test::use_configuration(int log_level, const std::wstring& conf
 
 void supervision_test::start_worker() {
     logging::get_logger();
-    supervision::stop_event.reset(platform::create_event(true, false));
-    worker.reset(platform::create_thread(supervision::ServiceWorkerThread, nullptr));
+    group->stop_event.reset(platform::create_event(true, false));
+    worker.reset(platform::create_thread(supervision::ServiceWorkerThread, group.get()));
     ASSERT_TRUE(worker);
     machine().name_thread(worker.get(), "worker");
 }
@@ -45,9 +42,9 @@ std::uint32_t supervision_test::worker_exit_code() {
 }
 
 std::uint32_t supervision_test::stop_service() {
-    supervision::request_stop();
-    supervision::stop_agent();
-    platform::set_event(supervision::stop_event.get());
+    group->request_stop();
+    supervision::stop_agent(*group);
+    platform::set_event(group->stop_event.get());
     return worker_exit_code();
 }
 

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/unique_handle.h"
+#include "supervision/agent_group.h"
 #include "support/sim_test.h"
 
 namespace test {
@@ -42,6 +44,9 @@ class supervision_test : public sim_test {
     // The log entries written under `tag`, in order.
     std::vector<std::string> entries_of(const std::string& tag) const;
 
+    // What the worker shares with the thread that stops the service, as the service holds
+    // it: made afresh by SetUp.
+    std::unique_ptr<supervision::agent_group> group;
     platform::unique_handle worker;
 };
 

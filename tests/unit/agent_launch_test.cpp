@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "supervision/agent_command_line.h"
-#include "supervision/started_agents.h"
 #include "support/supervision_test.h"
 
 namespace {
@@ -26,7 +25,7 @@ class agent_launch : public test::supervision_test {
 
     bool launch(const std::wstring& executable = test::agent_path) {
         auto line = supervision::agent_command_line(executable, test::config_path);
-        return supervision::start_agent(line.data());
+        return supervision::start_agent(*group, line.data());
     }
 };
 
@@ -35,7 +34,7 @@ TEST_F(agent_launch, a_launched_agent_is_recorded_and_only_its_process_handle_ke
     EXPECT_EQ(log_entries(),
               (lines{start("enter"), start("creating process for host agent ..."),
                      start("host agent process created succesfully."), start("exit")}));
-    ASSERT_EQ(supervision::started_agents.size(), 1u);
+    ASSERT_EQ(group->started_agents.size(), 1u);
     EXPECT_EQ(machine().open_handles(), 1u);
     EXPECT_EQ(agents().size(), 1u);
 }
@@ -47,12 +46,12 @@ TEST_F(agent_launch, a_program_that_does_not_exist_is_reported_and_nothing_recor
                      ":<ERROR>:  start_agent CreateProcess returned an error. Unable to create "
                      "process for host agent.",
                      ":<ERROR>:  start_agent The system cannot find the file specified.\r\n"}));
-    EXPECT_TRUE(supervision::started_agents.empty());
+    EXPECT_TRUE(group->started_agents.empty());
     EXPECT_EQ(machine().open_handles(), 0u);
 }
 
 TEST_F(agent_launch, nothing_is_launched_once_the_service_is_stopping) {
-    supervision::request_stop();
+    group->request_stop();
     EXPECT_FALSE(launch());
     EXPECT_EQ(log_entries(),
               (lines{start("enter"), start("service is stopping. host agent is not launched.")}));
@@ -65,7 +64,7 @@ TEST_F(agent_launch, stop_terminates_the_agents_still_running_then_cleans_up) {
     const auto first = machine().launches()[0].process_id;
     const auto second = machine().launches()[1].process_id;
     machine().end_process(first, 1);
-    EXPECT_TRUE(supervision::stop_agent());
+    EXPECT_TRUE(supervision::stop_agent(*group));
 
     EXPECT_EQ(entries_of("stop_agent"), (lines{stop("enter"), stop("stopping host agent ..."),
                                                stop("wait before cleanup for 1000 ms."),
@@ -75,13 +74,13 @@ TEST_F(agent_launch, stop_terminates_the_agents_still_running_then_cleans_up) {
     EXPECT_TRUE(plugins().empty());
     // 1000 ms before the clean-up, 100 ms after it ends the plugins, its own 1000 ms.
     EXPECT_EQ(machine().sleeps(), (std::vector<std::uint32_t>{1000, 100, 1000}));
-    EXPECT_TRUE(supervision::started_agents.empty());
+    EXPECT_TRUE(group->started_agents.empty());
     EXPECT_EQ(machine().open_handles(), 0u);
 }
 
 TEST_F(agent_launch, stop_also_ends_an_agent_the_service_did_not_launch) {
     const auto foreign = machine().start_process(test::agent_image);
-    EXPECT_TRUE(supervision::stop_agent());
+    EXPECT_TRUE(supervision::stop_agent(*group));
     EXPECT_FALSE(machine().is_running(foreign));
     EXPECT_EQ(machine().sleeps(), (std::vector<std::uint32_t>{1000, 100, 1000}));
     EXPECT_EQ(entries_of("stop_agent")[3], stop("host agent has stopped."));
@@ -91,7 +90,7 @@ TEST_F(agent_launch, an_agent_that_survives_the_stop_gets_no_line_of_its_own) {
     sim::process_options stubborn;
     stubborn.survives_termination = true;
     machine().start_process(test::agent_image, stubborn);
-    EXPECT_TRUE(supervision::stop_agent());
+    EXPECT_TRUE(supervision::stop_agent(*group));
     EXPECT_EQ(entries_of("stop_agent").back(), stop("exit"));
     EXPECT_EQ(test::lines_starting(entries_of("stop_agent"), stop("host agent has stopped.")),
               lines{});
@@ -100,14 +99,14 @@ TEST_F(agent_launch, an_agent_that_survives_the_stop_gets_no_line_of_its_own) {
 TEST_F(agent_launch, ten_thousand_restarts_keep_the_open_handles_flat) {
     use_log_level(3);
     ASSERT_TRUE(launch());
-    supervision::stop_agent();
+    supervision::stop_agent(*group);
     const std::size_t after_one = machine().open_handles();
     for (int restart = 1; restart < 10000; ++restart) {
         ASSERT_TRUE(launch());
-        supervision::stop_agent();
+        supervision::stop_agent(*group);
     }
     EXPECT_EQ(machine().open_handles(), after_one);
-    EXPECT_LE(supervision::started_agents.size(), 1u);
+    EXPECT_LE(group->started_agents.size(), 1u);
     EXPECT_EQ(machine().launches().size(), 10000u);
 }
 

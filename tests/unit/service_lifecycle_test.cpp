@@ -7,8 +7,7 @@
 #include "logging/process_log.h"
 #include "process/cleanup.h"
 #include "service/service_operations.h"
-#include "service/service_status.h"
-#include "supervision/stop_event.h"
+#include "service/service_state.h"
 #include "support/supervision_test.h"
 
 extern "C" int wmain(int argc, wchar_t* argv[]);
@@ -61,12 +60,7 @@ class service_lifecycle : public test::supervision_test {
   protected:
     void SetUp() override {
         test::supervision_test::SetUp();
-        service::forget_service_status();
         use_configuration(0);
-    }
-    void TearDown() override {
-        service::forget_service_status();
-        test::supervision_test::TearDown();
     }
 
     // The executable started by the manager as the service, with no command word.
@@ -114,10 +108,9 @@ class service_lifecycle : public test::supervision_test {
         return found;
     }
 
-    void set_state(std::uint32_t state) {
-        const platform::exclusive_lock held(service::status_lock);
-        service::service_status.current_state = state;
-    }
+    // The state of a run whose service stands at `current`, for the control handler.
+    service::service_state state;
+    void set_state(std::uint32_t current) { state.status.current_state = current; }
 };
 
 struct stop_case {
@@ -192,12 +185,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(service_lifecycle, no_report_reaches_the_manager_after_the_stopped_one) {
     machine().start_as_service(L"quillmark_snaptel");
-    service::service_status_handle =
-        platform::register_service_ctrl_handler(L"quillmark_snaptel", service::ServiceCtrlHandler);
-    const platform::exclusive_lock held(service::status_lock);
-    service::service_status.service_type = platform::service_win32_own_process;
-    EXPECT_TRUE(service::report_status(held, platform::service_stopped, 0, 0, 3));
-    EXPECT_TRUE(service::report_status(held, platform::service_stop_pending, 0, 0, 4));
+    state.status_handle =
+        platform::register_service_ctrl_handler(L"quillmark_snaptel", [](std::uint32_t) {});
+    const platform::exclusive_lock held(state.status_lock);
+    state.status.service_type = platform::service_win32_own_process;
+    EXPECT_TRUE(service::report_status(state, held, platform::service_stopped, 0, 0, 3));
+    EXPECT_TRUE(service::report_status(state, held, platform::service_stop_pending, 0, 0, 4));
     EXPECT_EQ(reports(), lines{stopped});
 }
 
@@ -233,7 +226,7 @@ class control_when_not_running : public service_lifecycle,
 TEST_P(control_when_not_running, is_only_logged) {
     set_state(GetParam().state);
     logging::get_logger();
-    service::ServiceCtrlHandler(GetParam().control);
+    service::handle_control(state, GetParam().control);
     EXPECT_EQ(log_entries(), (lines{d("ServiceCtrlHandler", "enter"),
                                     d("ServiceCtrlHandler", "service is not running."),
                                     d("ServiceCtrlHandler", "exit")}));
@@ -257,11 +250,11 @@ class other_control : public service_lifecycle,
 TEST_P(other_control, changes_nothing) {
     set_state(platform::service_running);
     logging::get_logger();
-    service::ServiceCtrlHandler(GetParam().control);
+    service::handle_control(state, GetParam().control);
     EXPECT_EQ(log_entries(), lines{d("ServiceCtrlHandler", "enter")} + GetParam().middle +
                                  lines{d("ServiceCtrlHandler", "exit")});
     EXPECT_TRUE(reports().empty());
-    EXPECT_EQ(service::current_state(), platform::service_running);
+    EXPECT_EQ(state.status.current_state, platform::service_running);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -353,7 +346,7 @@ TEST_P(service_main_alone, reports_and_logs_its_failure) {
     machine().fail(sim::operation::create_process, platform::error_file_not_found);
     machine().fail(c.failing, 5, c.failing == sim::operation::set_service_status ? L"1" : L"");
     logging::get_logger();
-    service::ServiceMain(0, nullptr);
+    service::service_main(state);
     EXPECT_EQ(reports(), c.reports);
     const lines main_lines = entries_of("ServiceMain");
     ASSERT_GE(main_lines.size(), c.last_lines.size());

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 
-#include "service/service_status.h"
 #include "support/supervision_test.h"
 
 extern "C" int wmain(int argc, wchar_t* argv[]);
@@ -23,13 +22,7 @@ constexpr std::uint64_t last_request_ms = 64400;
 
 class service_stop_overlap : public test::supervision_test {
   protected:
-    void TearDown() override {
-        service::forget_service_status();
-        test::supervision_test::TearDown();
-    }
-
     void run(std::uint64_t seed, bool relaunch_fails) {
-        service::forget_service_status();
         machine().set_seed(seed);
         use_configuration(0);
         machine().start_as_service(L"quillmark_snaptel");

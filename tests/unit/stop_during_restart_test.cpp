@@ -1,12 +1,10 @@
 // A stop request against a restart under way: the control handler's stop sequence runs
 // while the worker's health cycle has failed and the worker stops and relaunches the
-// group. The request arrives at many moments of the restart, and each seed orders the
+// group-> The request arrives at many moments of the restart, and each seed orders the
 // threads that can run at the same moment differently.
 #include <gtest/gtest.h>
 
 #include "supervision/agent_launch.h"
-#include "supervision/started_agents.h"
-#include "supervision/stop_event.h"
 #include "support/supervision_test.h"
 
 namespace {
@@ -35,13 +33,13 @@ class stop_during_restart : public test::supervision_test {
         machine().run_until(first_request_ms + seed * (last_request_ms - first_request_ms) / seeds);
 
         // The control handler's stop sequence.
-        supervision::request_stop();
+        group->request_stop();
         outcome result;
         result.launches_when_marked = machine().launches().size();
-        supervision::stop_agent();
+        supervision::stop_agent(*group);
         EXPECT_TRUE(agents().empty());
         EXPECT_TRUE(plugins().empty());
-        platform::set_event(supervision::stop_event.get());
+        platform::set_event(group->stop_event.get());
 
         EXPECT_EQ(worker_exit_code(), 0u);
         EXPECT_TRUE(agents().empty());

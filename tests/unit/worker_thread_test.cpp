@@ -4,8 +4,6 @@
 
 #include "logging/process_log.h"
 #include "supervision/agent_launch.h"
-#include "supervision/started_agents.h"
-#include "supervision/stop_event.h"
 #include "support/supervision_test.h"
 
 namespace {
@@ -71,7 +69,7 @@ TEST_F(worker_thread, checks_61_seconds_after_the_first_launch_and_polls_every_6
     EXPECT_EQ(machine().calls(sim::operation::enum_processes), 3);
     EXPECT_EQ(machine().calls(sim::operation::wait_for_single_object), 61020 / 60 + 1);
 
-    machine().at(70000, [] { platform::set_event(supervision::stop_event.get()); });
+    machine().at(70000, [this] { platform::set_event(group->stop_event.get()); });
     EXPECT_EQ(run_to_end(), 0u);
     EXPECT_GE(ended_at, 70000u);
     EXPECT_LE(ended_at, 70060u);
@@ -186,8 +184,8 @@ INSTANTIATE_TEST_SUITE_P(shifts, wall_clock_change, ::testing::Values(-3600, 360
 TEST_F(worker_thread, a_stop_event_set_before_the_first_pass_ends_the_thread_without_a_launch) {
     use_configuration(0);
     logging::get_logger();
-    supervision::stop_event.reset(platform::create_event(true, true));
-    worker.reset(platform::create_thread(supervision::ServiceWorkerThread, nullptr));
+    group->stop_event.reset(platform::create_event(true, true));
+    worker.reset(platform::create_thread(supervision::ServiceWorkerThread, group.get()));
     EXPECT_EQ(run_to_end(), 0u);
     EXPECT_EQ(entries_of("ServiceWorkerThread"), preparation + lines{w("D", "exit")});
     EXPECT_TRUE(machine().launches().empty());
@@ -299,8 +297,8 @@ TEST_F(worker_thread, an_exception_in_a_stop_skips_the_rest_of_it) {
     machine().fail_with_exception(sim::operation::terminate_process);
     start_worker();
     machine().run_until(1);
-    supervision::request_stop();
-    EXPECT_FALSE(supervision::stop_agent());
+    group->request_stop();
+    EXPECT_FALSE(supervision::stop_agent(*group));
     EXPECT_EQ(entries_of("stop_agent"),
               (lines{":<D>:  stop_agent enter", ":<D>:  stop_agent stopping host agent ...",
                      ":<ERROR>:  stop_agent Caught standard exception:  std::bad_alloc"}));

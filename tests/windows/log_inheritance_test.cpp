@@ -18,8 +18,8 @@
 #include "process/find_processes.h"
 #include "standin_process.h"
 #include "supervision/agent_command_line.h"
+#include "supervision/agent_group.h"
 #include "supervision/agent_launch.h"
-#include "supervision/started_agents.h"
 
 namespace {
 
@@ -57,12 +57,12 @@ bool agent_group_runs() {
 // Ends whatever the launch started, also when a check fails on the way: the agent holds
 // this program's standard handles, and CTest would wait for it otherwise.
 struct agent_group_stopper {
+    supervision::agent_group& group;
     bool stopped = false;
     ~agent_group_stopper() {
         if (!stopped) {
-            supervision::stop_agent();
+            supervision::stop_agent(group);
         }
-        supervision::forget_started_agents();
     }
 };
 
@@ -72,7 +72,7 @@ TEST(LogInheritance, AgentLaunchedWithInheritanceDoesNotHoldTheLog) {
     ASSERT_TRUE(found.empty()) << "an agent or plugin process runs before the test";
 
     logging::reset_process_log();
-    supervision::forget_started_agents();
+    supervision::agent_group group;
     logging::log_debug(L"LogInheritance", L"log created before the launch");
     const fs::path log = configured_log_file();
     ASSERT_TRUE(log.is_absolute()) << log.string();
@@ -85,8 +85,8 @@ TEST(LogInheritance, AgentLaunchedWithInheritanceDoesNotHoldTheLog) {
     std::vector<wchar_t> command_line =
         supervision::agent_command_line((standin::standin_directory() / "snapteld.exe").wstring(),
                                         L"C:\\Quillmark Config\\snap config.yaml");
-    agent_group_stopper stopper;
-    ASSERT_TRUE(supervision::start_agent(command_line.data()));
+    agent_group_stopper stopper{group};
+    ASSERT_TRUE(supervision::start_agent(group, command_line.data()));
     // The handles a child inherits are fixed when it is created; waiting for the plugins
     // only makes sure the whole group is there to be ended.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -100,7 +100,7 @@ TEST(LogInheritance, AgentLaunchedWithInheritanceDoesNotHoldTheLog) {
         << "error " << platform::get_last_error() << " deleting " << log.string();
 
     stopper.stopped = true;
-    EXPECT_TRUE(supervision::stop_agent());
+    EXPECT_TRUE(supervision::stop_agent(group));
     EXPECT_EQ(running_count(L"snapteld.exe"), 0u);
     EXPECT_EQ(running_count(L"snap-plugin-collector-qmsystem.exe"), 0u);
     EXPECT_EQ(running_count(L"snap-plugin-publisher-quillmark.exe"), 0u);

@@ -25,9 +25,8 @@
 #include "platform/platform.h"
 #include "platform/unique_handle.h"
 #include "standin_process.h"
+#include "supervision/agent_group.h"
 #include "supervision/agent_launch.h"
-#include "supervision/started_agents.h"
-#include "supervision/stop_event.h"
 #include "supervision/worker_thread.h"
 
 namespace {
@@ -214,7 +213,9 @@ bool within(std::chrono::seconds limit, Condition condition) {
 // and gives its exit code.
 class worker {
   public:
-    explicit worker(platform::handle thread) : thread_(thread) {}
+    explicit worker(supervision::agent_group& group)
+        : group_(group),
+          thread_(platform::create_thread(supervision::ServiceWorkerThread, &group)) {}
     worker(const worker&) = delete;
     worker& operator=(const worker&) = delete;
     ~worker() { stop(); }
@@ -226,9 +227,9 @@ class worker {
         if (!thread_) {
             return exit_code_;
         }
-        supervision::request_stop();
-        supervision::stop_agent();
-        platform::set_event(supervision::stop_event.get());
+        group_.request_stop();
+        supervision::stop_agent(group_);
+        platform::set_event(group_.stop_event.get());
         exit_code_ = platform::still_active;
         if (platform::wait_for_single_object(thread_.get(), 30000) == platform::wait_object_0) {
             platform::get_exit_code_thread(thread_.get(), &exit_code_);
@@ -238,6 +239,7 @@ class worker {
     }
 
   private:
+    supervision::agent_group& group_;
     platform::unique_handle thread_;
     std::uint32_t exit_code_ = platform::still_active;
 };
@@ -252,9 +254,10 @@ TEST(WorkerThread, RestartsTheGroupWhenAPluginEndsAndStopsOnRequest) {
     process_watch watch;
     ASSERT_TRUE(nothing_runs(watch.look())) << describe(watch.look());
 
-    supervision::stop_event.reset(platform::create_event(true, false));
-    ASSERT_TRUE(supervision::stop_event);
-    worker running_worker(platform::create_thread(supervision::ServiceWorkerThread, nullptr));
+    supervision::agent_group group;
+    group.stop_event.reset(platform::create_event(true, false));
+    ASSERT_TRUE(group.stop_event);
+    worker running_worker(group);
     ASSERT_TRUE(running_worker);
 
     // The first launch.
@@ -327,7 +330,6 @@ TEST(WorkerThread, RestartsTheGroupWhenAPluginEndsAndStopsOnRequest) {
     EXPECT_TRUE(nothing_runs(watch.look())) << describe(watch.look());
     EXPECT_FALSE(watch.decoy_seen()) << "C:\\Program.exe ran";
     EXPECT_FALSE(fs::exists(L"C:/snapteld-launches.txt")) << "C:\\Program.exe was launched";
-    supervision::stop_event.reset();
 }
 
 }  // namespace

@@ -1,0 +1,21 @@
+#include "service/service_state.h"
+
+namespace service {
+
+bool report_status(service_state& state, const platform::exclusive_lock& /*held*/,
+                   std::uint32_t current_state, std::uint32_t controls_accepted,
+                   std::uint32_t win32_exit_code, std::uint32_t check_point,
+                   std::uint32_t service_specific_exit_code) {
+    platform::service_status& status = state.status;
+    if (status.current_state == platform::service_stopped) {
+        return true;
+    }
+    status.current_state = current_state;
+    status.controls_accepted = controls_accepted;
+    status.win32_exit_code = win32_exit_code;
+    status.service_specific_exit_code = service_specific_exit_code;
+    status.check_point = check_point;
+    return platform::set_service_status(state.status_handle, status);
+}
+
+}  // namespace service

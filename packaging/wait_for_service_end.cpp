@@ -12,7 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/processes.h"
+#include "platform/services.h"
+#include "platform/text.h"
+#include "platform/threads_and_events.h"
 #include "platform/unique_handle.h"
 #include "service/service_name.h"
 

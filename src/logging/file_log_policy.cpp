@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "logging/own_file.h"
+#include "platform/file_handles.h"
 
 namespace logging {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "logging/process_log.h"
-#include "platform/platform.h"
+#include "platform/errors.h"
 
 namespace logging {
 

@@ -12,7 +12,7 @@
 #include "logging/log_policy_interface.h"
 #include "logging/service_configuration.h"
 #include "logging/severity.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
 
 namespace logging {
 

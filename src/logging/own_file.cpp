@@ -1,6 +1,7 @@
 #include "logging/own_file.h"
 
 #include "platform/final_path.h"
+#include "platform/text.h"
 
 namespace logging {
 namespace {

@@ -5,7 +5,8 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/errors.h"
+#include "platform/handles.h"
 
 namespace logging {
 

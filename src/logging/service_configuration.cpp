@@ -3,7 +3,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/settings.h"
 
 namespace logging {
 namespace {

@@ -4,7 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/handles.h"
 
 namespace platform {
 

@@ -5,7 +5,13 @@
 
 #include <utility>
 
-#include "platform/platform.h"
+#include "platform/errors.h"
+#include "platform/event_log.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/processes.h"
+#include "platform/services.h"
+#include "platform/threads_and_events.h"
 
 namespace platform {
 

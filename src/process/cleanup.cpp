@@ -2,7 +2,7 @@
 
 #include "logging/caught_exception.h"
 #include "logging/process_log.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "process/delete_tree.h"
 #include "process/kill_processes.h"
 

@@ -7,6 +7,7 @@
 #include "logging/outside_text.h"
 #include "logging/process_log.h"
 #include "platform/final_path.h"
+#include "platform/text.h"
 #include "platform/unique_handle.h"
 
 namespace process {

@@ -5,6 +5,7 @@
 #include "logging/log_windows_error.h"
 #include "logging/outside_text.h"
 #include "logging/process_log.h"
+#include "platform/text.h"
 
 namespace process {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "logging/process_log.h"
-#include "platform/platform.h"
+#include "platform/clock.h"
 #include "process/find_processes.h"
 
 namespace process {

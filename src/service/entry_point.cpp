@@ -4,7 +4,7 @@
 #include <string>
 
 #include "logging/process_log.h"
-#include "platform/platform.h"
+#include "platform/text.h"
 #include "service/service_operations.h"
 
 namespace {

@@ -11,7 +11,9 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/handles.h"
+#include "platform/services.h"
+#include "platform/threads_and_events.h"
 #include "platform/unique_handle.h"
 #include "supervision/agent_group.h"
 

@@ -2,7 +2,7 @@
 // files, the executable's path, the system error texts, the debugger output channel,
 // a process table, a file tree, threads, events and locks, a wall clock and a
 // monotonic clock in virtual time, with fault injection. Tests set it up and inspect it
-// through `sim::machine::instance()`; the platform functions of platform.h act on the
+// through `sim::machine::instance()`; the functions of the platform seam act on the
 // same instance.
 //
 // Threads run as Go's testing/synctest runs goroutines in a bubble: one simulated
@@ -28,7 +28,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "platform/event_log.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/processes.h"
+#include "platform/services.h"
+#include "platform/settings.h"
+#include "platform/threads_and_events.h"
 
 namespace sim {
 
@@ -50,10 +59,6 @@ enum class operation {
     find_first_file,
     find_next_file,
     find_close,
-    get_file_attributes,
-    delete_file,
-    remove_directory,
-    make_writable,
     open_existing_file,
     get_file_attributes_by_handle,
     get_file_link_count,

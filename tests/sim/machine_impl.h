@@ -15,12 +15,17 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/services.h"
+#include "platform/threads_and_events.h"
 #include "sim/machine.h"
 
 namespace sim {
 
-// Windows codes the machine reports beyond those platform.h names.
+// Windows codes the machine reports beyond those the seam names.
 inline constexpr platform::error_code error_directory = 267;
 inline constexpr platform::error_code error_mr_mid_not_found = 317;
 

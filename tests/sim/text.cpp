@@ -1,7 +1,8 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "platform/platform.h"
+#include "platform/errors.h"
+#include "platform/text.h"
 
 namespace platform {
 

@@ -36,7 +36,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/errors.h"
+#include "platform/processes.h"
+#include "platform/settings.h"
 #include "platform/unique_handle.h"
 
 namespace {

@@ -9,7 +9,10 @@
 
 #include "logging/log_windows_error.h"
 #include "logging/process_log.h"
-#include "platform/platform.h"
+#include "platform/errors.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/handles.h"
 #include "process/find_processes.h"
 #include "support/sim_test.h"
 

@@ -12,7 +12,9 @@
 #include <string>
 
 #include "logging/file_log_policy.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/handles.h"
 
 namespace {
 

@@ -12,8 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "file_calls.h"
 #include "logging/process_log.h"
-#include "platform/platform.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/settings.h"
 #include "platform/unique_handle.h"
 #include "process/find_processes.h"
 #include "standin_process.h"

@@ -11,7 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "file_calls.h"
+#include "platform/errors.h"
+#include "platform/processes.h"
+#include "platform/threads_and_events.h"
 #include "platform/unique_handle.h"
 #include "standin_process.h"
 

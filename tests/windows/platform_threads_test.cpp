@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/errors.h"
+#include "platform/handles.h"
+#include "platform/threads_and_events.h"
 #include "platform/unique_handle.h"
 
 namespace {

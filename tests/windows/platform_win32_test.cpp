@@ -16,7 +16,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "file_calls.h"
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/processes.h"
+#include "platform/settings.h"
+#include "platform/text.h"
+#include "platform/threads_and_events.h"
 #include "platform/unique_handle.h"
 
 namespace {

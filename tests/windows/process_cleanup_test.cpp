@@ -19,8 +19,14 @@
 #include <thread>
 #include <vector>
 
+#include "file_calls.h"
 #include "logging/process_log.h"
-#include "platform/platform.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/processes.h"
+#include "platform/settings.h"
+#include "platform/threads_and_events.h"
 #include "process/cleanup.h"
 #include "process/find_processes.h"
 #include "process/kill_processes.h"

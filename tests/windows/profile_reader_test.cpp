@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/errors.h"
+#include "platform/settings.h"
 #include "sim/machine.h"
 
 namespace {

@@ -10,7 +10,9 @@
 #include <string>
 
 #include "logging/event_kind.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/settings.h"
+#include "version_info.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
 #include "standin_process.h"
+#include "platform/settings.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 

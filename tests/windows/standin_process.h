@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/handles.h"
 #include "platform/unique_handle.h"
 
 namespace standin {

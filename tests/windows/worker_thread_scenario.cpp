@@ -22,7 +22,10 @@
 
 #include "logging/process_log.h"
 #include "logging/service_configuration.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/settings.h"
+#include "platform/threads_and_events.h"
 #include "platform/unique_handle.h"
 #include "standin_process.h"
 #include "supervision/agent_group.h"

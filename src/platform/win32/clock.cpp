@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
 
 namespace platform {
 

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "platform/platform.h"
+#include "platform/errors.h"
 
 namespace platform {
 

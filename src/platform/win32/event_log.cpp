@@ -3,7 +3,8 @@
 
 #include <cwchar>
 
-#include "platform/platform.h"
+#include "platform/event_log.h"
+#include "platform/handles.h"
 
 namespace platform {
 

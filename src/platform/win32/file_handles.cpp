@@ -3,7 +3,8 @@
 
 #include <memory>
 
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/handles.h"
 
 namespace platform {
 

@@ -2,11 +2,10 @@
 #include <windows.h>
 // IO_STATUS_BLOCK and PIO_APC_ROUTINE; winternl.h needs the types of windows.h.
 #include <winternl.h>
-// _wchmod and _S_IWRITE come from the C runtime, not from the Windows headers.
-#include <io.h>
-#include <sys/stat.h>
 
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/handles.h"
 
 namespace platform {
 
@@ -69,22 +68,6 @@ bool find_next_file(handle listing, find_data& data) {
 
 bool find_close(handle listing) {
     return ::FindClose(listing) != 0;
-}
-
-std::uint32_t get_file_attributes(const wchar_t* path) {
-    return ::GetFileAttributesW(path);
-}
-
-bool delete_file(const wchar_t* path) {
-    return ::DeleteFileW(path) != 0;
-}
-
-bool remove_directory(const wchar_t* path) {
-    return ::RemoveDirectoryW(path) != 0;
-}
-
-int make_writable(const wchar_t* path) {
-    return ::_wchmod(path, _S_IWRITE);
 }
 
 handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t share_mode,

@@ -3,7 +3,7 @@
 // shlobj.h needs the types of windows.h, so it must come after it.
 #include <shlobj.h>
 
-#include "platform/platform.h"
+#include "platform/settings.h"
 
 namespace platform {
 

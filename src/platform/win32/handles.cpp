@@ -1,7 +1,8 @@
 // Kernel object handles: closing and waiting.
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/handles.h"
+#include "platform/threads_and_events.h"
 
 namespace platform {
 

@@ -1,7 +1,7 @@
 // The running executable's path and the settings file beside it.
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/settings.h"
 
 namespace platform {
 

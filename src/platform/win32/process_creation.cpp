@@ -1,7 +1,7 @@
 // Starting another program.
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/processes.h"
 
 namespace platform {
 

@@ -5,7 +5,8 @@
 
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/handles.h"
+#include "platform/processes.h"
 
 namespace platform {
 

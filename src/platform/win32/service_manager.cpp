@@ -5,7 +5,8 @@
 #include <atomic>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/services.h"
+#include "platform/win32/service_status_conversion.h"
 
 namespace platform {
 
@@ -61,13 +62,7 @@ bool query_service_status(handle service, service_status& status) {
     if (::QueryServiceStatus(manager_handle(service), &system_status) == 0) {
         return false;
     }
-    status.service_type = system_status.dwServiceType;
-    status.current_state = system_status.dwCurrentState;
-    status.controls_accepted = system_status.dwControlsAccepted;
-    status.win32_exit_code = system_status.dwWin32ExitCode;
-    status.service_specific_exit_code = system_status.dwServiceSpecificExitCode;
-    status.check_point = system_status.dwCheckPoint;
-    status.wait_hint = system_status.dwWaitHint;
+    status = win32::to_portable(system_status);
     return true;
 }
 
@@ -125,14 +120,7 @@ handle register_service_ctrl_handler(const wchar_t* name, service_handler_functi
 }
 
 bool set_service_status(handle status_handle, const service_status& status) {
-    SERVICE_STATUS system_status{};
-    system_status.dwServiceType = status.service_type;
-    system_status.dwCurrentState = status.current_state;
-    system_status.dwControlsAccepted = status.controls_accepted;
-    system_status.dwWin32ExitCode = status.win32_exit_code;
-    system_status.dwServiceSpecificExitCode = status.service_specific_exit_code;
-    system_status.dwCheckPoint = status.check_point;
-    system_status.dwWaitHint = status.wait_hint;
+    SERVICE_STATUS system_status = win32::to_system(status);
     return ::SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(status_handle), &system_status) !=
            0;
 }

@@ -1,7 +1,7 @@
 // Text comparison with the system's own case rules.
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/text.h"
 
 namespace platform {
 

@@ -4,7 +4,8 @@
 #include <memory>
 #include <new>
 
-#include "platform/platform.h"
+#include "platform/handles.h"
+#include "platform/threads_and_events.h"
 
 namespace platform {
 

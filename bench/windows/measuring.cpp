@@ -6,20 +6,23 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/platform.h"
+#include "measuring.h"
+#include "platform/win32/service_status_conversion.h"
 
 namespace platform {
+
+bool delete_file(const wchar_t* path) {
+    return ::DeleteFileW(path) != 0;
+}
+
+bool remove_directory(const wchar_t* path) {
+    return ::RemoveDirectoryW(path) != 0;
+}
 
 bool control_service(handle service, std::uint32_t control, service_status& status) {
     SERVICE_STATUS system_status{};
     const BOOL sent = ::ControlService(static_cast<SC_HANDLE>(service), control, &system_status);
-    status.service_type = system_status.dwServiceType;
-    status.current_state = system_status.dwCurrentState;
-    status.controls_accepted = system_status.dwControlsAccepted;
-    status.win32_exit_code = system_status.dwWin32ExitCode;
-    status.service_specific_exit_code = system_status.dwServiceSpecificExitCode;
-    status.check_point = system_status.dwCheckPoint;
-    status.wait_hint = system_status.dwWaitHint;
+    status = win32::to_portable(system_status);
     return sent != 0;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "version_info.h"
 
 namespace platform {
 namespace {

@@ -33,8 +33,7 @@
 #include <utility>
 #include <vector>
 
-#include "logging/process_log.h"
-#include "logging/service_configuration.h"
+#include "logging/diagnostic_log.h"
 #include "measuring.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
@@ -48,6 +47,7 @@
 #include "process/cleanup.h"
 #include "process/delete_tree.h"
 #include "process/find_processes.h"
+#include "settings/settings_file.h"
 #include "supervision/agent_command_line.h"
 #include "supervision/agent_launch.h"
 #include "supervision/health_checks.h"
@@ -167,8 +167,8 @@ supervision::agent_group& measured_group() {
 // configuration file; it never reads it.
 bool launch_agent_group() {
     std::vector<wchar_t> command_line =
-        supervision::agent_command_line(logging::get_module_directory() + L"\\snapteld.exe",
-                                        logging::get_module_directory() + L"\\snap config.yaml");
+        supervision::agent_command_line(settings::get_module_directory() + L"\\snapteld.exe",
+                                        settings::get_module_directory() + L"\\snap config.yaml");
     return supervision::start_agent(measured_group(), command_line.data());
 }
 
@@ -222,7 +222,7 @@ void bare_search(std::vector<std::uint32_t>& ids, std::vector<wchar_t>& image) {
 }
 
 int health(std::size_t unrelated, std::size_t rounds) {
-    const std::wstring self = logging::get_module_path();
+    const std::wstring self = settings::get_module_path();
     std::vector<platform::unique_handle> idle_copies;
     const clock_type::time_point starting = clock_type::now();
     // A start that fails is tried again after a pause: one run of this program under a
@@ -398,8 +398,7 @@ std::pair<double, double> interleaved_medians_ns(std::size_t iterations, Line li
 // for a suppressed line, and for a written one the same bytes handed to a file opened as
 // the log is, without anything the logger adds.
 int log_line(std::size_t iterations) {
-    const std::int32_t level =
-        logging::get_log_level(logging::get_service_configuration()->settings_file);
+    const std::int32_t level = settings::get_setting_number(L"SERVICE", L"LogLevel", 3);
     // Opens the log, so that no batch pays for it.
     logging::log_debug(L"find_processes", L"adding process", image);
     const auto line = [](std::size_t) {
@@ -411,7 +410,7 @@ int log_line(std::size_t iterations) {
         volatile std::size_t last = 0;
         medians = interleaved_medians_ns(iterations, line, [&last](std::size_t i) { last = i; });
     } else {
-        const std::wstring name = logging::get_module_directory() + L"\\bare-writes.log";
+        const std::wstring name = settings::get_module_directory() + L"\\bare-writes.log";
         const platform::unique_file_handle file(
             platform::create_file(name.c_str(), platform::generic_write,
                                   platform::file_share_read | platform::file_share_write,
@@ -591,8 +590,8 @@ int cleanup(std::size_t files, std::size_t rounds) {
     const double entries = static_cast<double>(layout.files + layout.directories);
     const double service_median_us = median(service_us);
     const double bare_median_us = median(bare_us);
-    print("cleanup_log_level", static_cast<unsigned long long>(logging::get_log_level(
-                                   logging::get_service_configuration()->settings_file)));
+    print("cleanup_log_level", static_cast<unsigned long long>(
+                                   settings::get_setting_number(L"SERVICE", L"LogLevel", 3)));
     print("cleanup_files", static_cast<unsigned long long>(layout.files));
     print("cleanup_directories", static_cast<unsigned long long>(layout.directories));
     print("cleanup_rounds", static_cast<unsigned long long>(rounds));

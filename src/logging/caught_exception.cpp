@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 
 namespace logging {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "platform/errors.h"
 
 namespace logging {

@@ -10,7 +10,6 @@
 #include <type_traits>
 
 #include "logging/log_policy_interface.h"
-#include "logging/service_configuration.h"
 #include "logging/severity.h"
 #include "platform/clock.h"
 
@@ -51,7 +50,9 @@ void put_piece(std::wostringstream& out, const Piece& piece) {
 template <typename Sink>
 class logger {
   public:
-    explicit logger(const std::wstring& name) : sink(std::make_shared<Sink>()) {
+    // Lines below `threshold` (the LogLevel setting) are not written.
+    logger(const std::wstring& name, std::int32_t threshold)
+        : threshold_(threshold), sink(std::make_shared<Sink>()) {
         // Room for any ordinary line from the start, so that the buffers kept from line to
         // line do not grow while the service runs, whichever line comes first.
         std::wstring room;
@@ -69,8 +70,7 @@ class logger {
     template <severity Level, typename... Pieces>
     void write_entry(const Pieces&... pieces) {
         std::lock_guard<std::mutex> guard(line_lock);
-        if (get_log_level(get_service_configuration()->settings_file) >
-            static_cast<std::int32_t>(Level)) {
+        if (threshold_ > static_cast<std::int32_t>(Level)) {
             return;
         }
         // Leave `pending` empty for the next line even when formatting throws. Its buffer,
@@ -94,6 +94,7 @@ class logger {
     }
 
   private:
+    const std::int32_t threshold_;
     std::wostringstream pending;
     // The finished line. Like `pending`, used only under line_lock.
     std::wstring line;

@@ -1,7 +1,7 @@
 #include "process/cleanup.h"
 
 #include "logging/caught_exception.h"
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "platform/clock.h"
 #include "process/delete_tree.h"
 #include "process/kill_processes.h"

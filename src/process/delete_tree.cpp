@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <optional>
 
+#include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
 #include "logging/outside_text.h"
-#include "logging/process_log.h"
 #include "platform/final_path.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"

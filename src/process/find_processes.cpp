@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
 #include "logging/outside_text.h"
-#include "logging/process_log.h"
 #include "platform/text.h"
 
 namespace process {

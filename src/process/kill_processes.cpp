@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "platform/clock.h"
 #include "process/find_processes.h"
 

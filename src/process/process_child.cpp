@@ -1,6 +1,6 @@
 #include "process/process_child.h"
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 
 namespace process {
 namespace {

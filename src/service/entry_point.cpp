@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "platform/text.h"
 #include "service/service_operations.h"
 
@@ -30,8 +30,7 @@ bool is_command(const wchar_t* word, const wchar_t* command) {
 
 extern "C" int wmain(int argc, wchar_t* argv[]) {
     try {
-        // The first line creates the process-wide settings and log, before any other
-        // thread exists.
+        // The first line opens the process's log, before any other thread exists.
         logging::log_debug(L"wmain", L"enter");
     } catch (const logging::open_stream_error& error) {
         return report_unusable_log(error);

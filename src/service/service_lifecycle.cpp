@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
-#include "logging/process_log.h"
 #include "platform/unique_handle.h"
 #include "process/cleanup.h"
 #include "service/manager_error.h"

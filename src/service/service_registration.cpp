@@ -1,14 +1,14 @@
 #include <iterator>
 
 #include "logging/caught_exception.h"
+#include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
-#include "logging/process_log.h"
-#include "logging/service_configuration.h"
 #include "platform/unique_handle.h"
 #include "service/event_source_registration.h"
 #include "service/manager_error.h"
 #include "service/service_name.h"
 #include "service/service_operations.h"
+#include "settings/settings_file.h"
 
 namespace service {
 namespace {
@@ -61,7 +61,7 @@ std::uint32_t install_service() {
         if (!manager) {
             return log_manager_error(tag, L"OpenSCManager returned an error.");
         }
-        const std::wstring executable = logging::get_module_path();
+        const std::wstring executable = settings::get_module_path();
         if (executable.empty()) {
             return logging::log_last_error(tag, L"GetModuleFileName returned an error.");
         }

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "logging/caught_exception.h"
+#include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
-#include "logging/process_log.h"
 #include "platform/unique_handle.h"
 #include "process/cleanup.h"
 #include "supervision/health_checks.h"

@@ -2,8 +2,8 @@
 
 #include <array>
 
+#include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
-#include "logging/process_log.h"
 #include "process/find_processes.h"
 
 namespace supervision {

@@ -4,15 +4,15 @@
 #include <vector>
 
 #include "logging/caught_exception.h"
+#include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
 #include "logging/outside_text.h"
-#include "logging/process_log.h"
-#include "logging/service_configuration.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/settings.h"
 #include "platform/threads_and_events.h"
+#include "settings/settings_file.h"
 #include "supervision/agent_command_line.h"
 #include "supervision/agent_launch.h"
 #include "supervision/health_checks.h"
@@ -61,9 +61,9 @@ std::uint32_t supervise(agent_group& group) {
         return static_cast<std::uint32_t>(result);
     }
 
-    const std::wstring executable = logging::get_module_directory() + L"\\snapteld.exe";
+    const std::wstring executable = settings::get_module_directory() + L"\\snapteld.exe";
     // Read whole: a cut path would name another file.
-    const std::wstring configuration = logging::get_setting_text(L"AGENT", L"ConfigFile", L"");
+    const std::wstring configuration = settings::get_setting_text(L"AGENT", L"ConfigFile", L"");
     if (configuration.empty()) {
         logging::log_error(tag,
                            L"no config file was specified. Check config.yaml configuration file.");

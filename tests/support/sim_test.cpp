@@ -1,12 +1,12 @@
 #include "support/sim_test.h"
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 
 namespace test {
 
 void sim_test::SetUp() {
     machine().reset();
-    logging::reset_process_log();
+    new_process_log();
     machine().set_module_path(L"C:\\svc\\bin\\quillmark_snaptel.exe");
     machine().create_directory(L"C:\\logs");
 }
@@ -15,7 +15,12 @@ void sim_test::TearDown() {
     for (const auto& thread : machine().unfinished_threads()) {
         ADD_FAILURE() << "a simulated thread has not ended: " << thread;
     }
-    logging::reset_process_log();
+    log_.reset();
+}
+
+void sim_test::new_process_log() {
+    log_.reset();
+    log_.emplace();
 }
 
 void sim_test::use_settings(const std::wstring& text) {

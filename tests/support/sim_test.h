@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "logging/diagnostic_log.h"
 #include "sim/machine.h"
 
 namespace test {
@@ -21,6 +23,10 @@ class sim_test : public ::testing::Test {
     void TearDown() override;
 
     sim::machine& machine() { return sim::machine::instance(); }
+
+    // The log of a new process, as the service's next start would make it: the settings
+    // are read again when it opens its file.
+    void new_process_log();
 
     // Writes the settings file beside the executable. With `log_level`, the SERVICE
     // section holds LogLevel and LogFile=C:\logs\service.log.
@@ -38,6 +44,9 @@ class sim_test : public ::testing::Test {
     std::vector<std::string> event_entries() const;
 
     static constexpr const wchar_t* log_file = L"C:\\logs\\service.log";
+
+  private:
+    std::optional<logging::diagnostic_log> log_;
     static constexpr const wchar_t* settings_path = L"C:\\svc\\bin\\quillmark_snaptel.ini";
 };
 

@@ -1,6 +1,6 @@
 #include "support/supervision_test.h"
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "supervision/agent_launch.h"
 #include "supervision/worker_thread.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "platform/unique_handle.h"
 #include "process/cleanup.h"
 #include "support/sim_test.h"

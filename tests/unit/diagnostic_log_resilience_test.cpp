@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
-#include "logging/process_log.h"
 #include "platform/errors.h"
 #include "platform/file_handles.h"
 #include "platform/files.h"
@@ -235,7 +235,7 @@ TEST_F(log_resilience, a_log_level_of_minus_one_is_read_once_and_admits_every_li
 TEST_F(log_resilience, the_level_is_read_again_only_in_a_new_process) {
     use_log_level(-1);
     logging::log_debug(L"t", L"one");
-    logging::reset_process_log();
+    new_process_log();
     use_log_level(4);
     logging::log_debug(L"t", L"not written");
     EXPECT_EQ(log_bytes(), "");

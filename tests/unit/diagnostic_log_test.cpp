@@ -3,8 +3,8 @@
 #include <set>
 #include <thread>
 
+#include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
-#include "logging/process_log.h"
 #include "support/sim_test.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "support/sim_test.h"
 
 extern "C" int wmain(int argc, wchar_t* argv[]);
@@ -36,7 +36,7 @@ class entry_point : public test::sim_test {
     }
 
     // A new process of the service: its log and settings are made afresh.
-    void logging_restart() { logging::reset_process_log(); }
+    void logging_restart() { new_process_log(); }
 
     static std::vector<std::string> lines_of(const std::string& operation) {
         return {":<D>:  wmain enter", ":<D>:  " + operation + " enter", ":<D>:  wmain exit"};

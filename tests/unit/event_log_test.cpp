@@ -53,7 +53,7 @@ TEST_P(failed_event_report, changes_nothing_else) {
     EXPECT_EQ(log_entries(), file_lines);
     EXPECT_TRUE(machine().events().empty());
     // The source is registered at the first report of a new process.
-    logging::reset_process_log();
+    new_process_log();
     constexpr platform::error_code callers_error = 1234;
     platform::set_last_error(callers_error);
     logging::report_error(event_kind::other_error, L"tag", L"again");

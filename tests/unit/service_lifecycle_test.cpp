@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "process/cleanup.h"
 #include "service/service_operations.h"
 #include "service/service_state.h"

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "service/service_operations.h"
 #include "support/sim_test.h"
 
@@ -232,7 +232,7 @@ TEST_P(registration_parameters,
     const std::wstring executable = GetParam();
     auto& m = sim::machine::instance();
     m.reset();
-    logging::reset_process_log();
+    logging::diagnostic_log log;
     m.set_module_path(executable);
     m.create_directory(L"C:\\Windows\\system32");
     EXPECT_EQ(service::install_service(), 0u);
@@ -265,7 +265,6 @@ TEST_P(registration_parameters,
     EXPECT_EQ(service::uninstall_service(), 0u);
     EXPECT_FALSE(m.registry_key(event_source_key).has_value());
     EXPECT_TRUE(m.registry_key(L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application"));
-    logging::reset_process_log();
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "supervision/agent_launch.h"
 #include "support/supervision_test.h"
 
@@ -225,7 +225,7 @@ TEST_F(worker_thread, without_a_configuration_file_nothing_is_launched_and_the_c
         w("ERROR", "no config file was specified. Check config.yaml configuration file.")};
     for (const wchar_t* agent_section : {L"", L"[AGENT]\r\nConfigFile=\r\n"}) {
         SCOPED_TRACE(test::narrow(agent_section));
-        logging::reset_process_log();
+        new_process_log();
         use_log_level(3, agent_section);
         start_worker();
         EXPECT_EQ(run_to_end(), platform::error_app_init_failure);

@@ -8,9 +8,9 @@
 #include <regex>
 #include <string>
 
+#include "logging/diagnostic_log.h"
 #include "logging/file_log_policy.h"
 #include "logging/logger.h"
-#include "logging/process_log.h"
 
 namespace {
 
@@ -28,11 +28,9 @@ std::string read_bytes(const fs::path& file) {
 }
 
 TEST(LogBytes, EveryKindOfPieceIsWrittenAsOnEveryBuild) {
-    // The settings beside the test program admit every line.
-    logging::reset_process_log();
     const fs::path file = fs::temp_directory_path() / "quillmark-log-bytes.log";
     {
-        logging::logger<logging::file_log_policy> log(file.wstring());
+        logging::logger<logging::file_log_policy> log(file.wstring(), 0);
         log.write_entry<logging::severity::debug>(L"wmain", L"enter");
         log.write_entry<logging::severity::debug>(L"kill_processes", L"terminating plugins ...",
                                                   L"retry", std::int32_t{-7});

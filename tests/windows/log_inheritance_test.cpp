@@ -8,18 +8,20 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "file_calls.h"
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/settings.h"
 #include "platform/unique_handle.h"
 #include "process/find_processes.h"
+#include "settings/settings_file.h"
 #include "standin_process.h"
 #include "supervision/agent_command_line.h"
 #include "supervision/agent_group.h"
@@ -34,9 +36,8 @@ namespace fs = std::filesystem;
 // of the run's own.
 fs::path configured_log_file() {
     wchar_t name[platform::max_path] = {};
-    platform::get_private_profile_string(
-        L"SERVICE", L"LogFile", L"", name, platform::max_path,
-        logging::get_service_configuration()->settings_file.c_str());
+    platform::get_private_profile_string(L"SERVICE", L"LogFile", L"", name, platform::max_path,
+                                         settings::settings_file_path().c_str());
     return fs::path(name);
 }
 
@@ -75,7 +76,8 @@ TEST(LogInheritance, AgentLaunchedWithInheritanceDoesNotHoldTheLog) {
     ASSERT_TRUE(process::find_processes(L"snap", found));
     ASSERT_TRUE(found.empty()) << "an agent or plugin process runs before the test";
 
-    logging::reset_process_log();
+    std::optional<logging::diagnostic_log> process_log;
+    process_log.emplace();
     supervision::agent_group group;
     logging::log_debug(L"LogInheritance", L"log created before the launch");
     const fs::path log = configured_log_file();
@@ -99,7 +101,7 @@ TEST(LogInheritance, AgentLaunchedWithInheritanceDoesNotHoldTheLog) {
     }
     ASSERT_TRUE(agent_group_runs());
 
-    logging::reset_process_log();
+    process_log.reset();
     EXPECT_TRUE(platform::delete_file(log.c_str()))
         << "error " << platform::get_last_error() << " deleting " << log.string();
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -20,7 +21,7 @@
 #include <vector>
 
 #include "file_calls.h"
-#include "logging/process_log.h"
+#include "logging/diagnostic_log.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/handles.h"
@@ -62,6 +63,12 @@ fs::path settings_file() {
     return fs::path(std::wstring(buffer.data(), length)).parent_path() / "quillmark_snaptel.ini";
 }
 
+// The log the tests write through, standing in for the process's own.
+std::optional<logging::diagnostic_log>& test_log() {
+    static std::optional<logging::diagnostic_log> log;
+    return log;
+}
+
 // The service reads its settings beside the running executable, which here is this test
 // program: settings that log everything, to a file of the test run's own, must be in
 // place before the first line is logged.
@@ -80,8 +87,8 @@ class service_log_environment : public testing::Environment {
     }
 
     void TearDown() override {
-        // The log file stays open until the logger is forgotten.
-        logging::reset_process_log();
+        // The log file stays open until its log ends.
+        test_log().reset();
         std::error_code ignored;
         fs::remove(settings_file(), ignored);
         fs::remove_all(directory_, ignored);
@@ -96,7 +103,8 @@ class service_log_environment : public testing::Environment {
 
 // Starts the log afresh: the next line logged empties the file, as a new process would.
 void start_new_log() {
-    logging::reset_process_log();
+    test_log().reset();
+    test_log().emplace();
 }
 
 // The log's lines without their "[YYYY-MM-DD HH:MM:SS]" stamps; a line without a stamp

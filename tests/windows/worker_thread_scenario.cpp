@@ -20,13 +20,13 @@
 #include <thread>
 #include <vector>
 
-#include "logging/process_log.h"
-#include "logging/service_configuration.h"
+#include "logging/diagnostic_log.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/settings.h"
 #include "platform/threads_and_events.h"
 #include "platform/unique_handle.h"
+#include "settings/settings_file.h"
 #include "standin_process.h"
 #include "supervision/agent_group.h"
 #include "supervision/agent_launch.h"
@@ -48,7 +48,7 @@ const std::string configuration_file = R"(C:\Quillmark Config\snap config.yaml)"
 const fs::path temp_directory = L"C:/ProgramData/Quillmark/Snap/temp";
 
 fs::path install_directory() {
-    return fs::path(logging::get_module_directory());
+    return fs::path(settings::get_module_directory());
 }
 
 // --- Processes ---------------------------------------------------------------------
@@ -177,9 +177,8 @@ bool has_none(const std::set<std::string>& names, const std::set<std::string>& u
 
 fs::path log_file() {
     wchar_t name[platform::max_path] = {};
-    platform::get_private_profile_string(
-        L"SERVICE", L"LogFile", L"", name, platform::max_path,
-        logging::get_service_configuration()->settings_file.c_str());
+    platform::get_private_profile_string(L"SERVICE", L"LogFile", L"", name, platform::max_path,
+                                         settings::settings_file_path().c_str());
     return fs::path(name);
 }
 

@@ -1,25 +1,15 @@
-#include "logging/service_configuration.h"
+#include "settings/settings_file.h"
 
-#include <optional>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/settings.h"
 
-namespace logging {
+namespace settings {
 namespace {
 
 // Windows paths never exceed this many characters; a buffer this large always fits.
 constexpr std::uint32_t longest_path = 32768;
-
-std::shared_ptr<service_configuration>& process_configuration() {
-    static std::shared_ptr<service_configuration> configuration;
-    return configuration;
-}
-
-// Empty until the setting has been read. Every value, -1 included, is a level someone
-// may set, so none of them can stand for "not read yet".
-std::optional<std::int32_t> cached_log_level;
 
 }  // namespace
 
@@ -46,13 +36,8 @@ std::wstring get_module_directory() {
     return path;
 }
 
-std::shared_ptr<service_configuration> get_service_configuration() {
-    auto& configuration = process_configuration();
-    if (!configuration) {
-        configuration = std::make_shared<service_configuration>(get_module_directory() +
-                                                                L"\\quillmark_snaptel.ini");
-    }
-    return configuration;
+std::wstring settings_file_path() {
+    return get_module_directory() + L"\\quillmark_snaptel.ini";
 }
 
 // GetPrivateProfileStringW cuts a value that does not fit and reports size - 1 for it, as
@@ -61,7 +46,7 @@ std::shared_ptr<service_configuration> get_service_configuration() {
 // nothing that can be opened, so it is taken as it is there.
 std::wstring get_setting_text(const wchar_t* section, const wchar_t* key,
                               const wchar_t* default_value) {
-    const std::wstring& settings = get_service_configuration()->settings_file;
+    const std::wstring settings = settings_file_path();
     std::vector<wchar_t> value(platform::max_path);
     for (;;) {
         const auto size = static_cast<std::uint32_t>(value.size());
@@ -74,17 +59,10 @@ std::wstring get_setting_text(const wchar_t* section, const wchar_t* key,
     }
 }
 
-std::int32_t get_log_level(const std::wstring& settings_file) {
-    if (!cached_log_level) {
-        cached_log_level = static_cast<std::int32_t>(
-            platform::get_private_profile_int(L"SERVICE", L"LogLevel", 3, settings_file.c_str()));
-    }
-    return *cached_log_level;
+std::int32_t get_setting_number(const wchar_t* section, const wchar_t* key,
+                                std::int32_t default_value) {
+    return static_cast<std::int32_t>(platform::get_private_profile_int(
+        section, key, default_value, settings_file_path().c_str()));
 }
 
-void forget_service_configuration() {
-    process_configuration().reset();
-    cached_log_level.reset();
-}
-
-}  // namespace logging
+}  // namespace settings

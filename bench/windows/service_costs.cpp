@@ -44,8 +44,8 @@
 #include "platform/services.h"
 #include "platform/threads_and_events.h"
 #include "platform/unique_handle.h"
-#include "process/cleanup.h"
-#include "process/delete_tree.h"
+#include "cleanup/cleanup.h"
+#include "cleanup/delete_tree.h"
 #include "process/find_processes.h"
 #include "settings/settings_file.h"
 #include "supervision/agent_command_line.h"
@@ -470,7 +470,7 @@ std::wstring long_form(std::wstring path) {
 // CreateFileW of the platform layer, the cheapest way at hand: the tree is built before
 // every walk, and that time is not what is measured.
 bool build_tree(const tree_layout& layout) {
-    const std::filesystem::path root(process::temp_directory);
+    const std::filesystem::path root(cleanup::temp_directory);
     std::error_code failure;
     for (std::size_t d = 0; d < layout.directories; ++d) {
         std::filesystem::create_directories(root / directory_name(d), failure);
@@ -554,7 +554,7 @@ double timed_walk(const tree_layout& layout, const char* which, Walk walk) {
     const clock_type::time_point start = clock_type::now();
     const bool reported = walk();
     const double walk_us = microseconds_since(start);
-    if (!reported || !is_empty_directory(long_form(process::temp_directory))) {
+    if (!reported || !is_empty_directory(long_form(cleanup::temp_directory))) {
         std::fprintf(stderr, "the %s walk %s\n", which,
                      reported ? "left the directory not empty" : "reported a failure");
         return -1;
@@ -564,14 +564,14 @@ double timed_walk(const tree_layout& layout, const char* which, Walk walk) {
 
 // Empties the service's temporary directory of `files` files with the service's own walk
 // and with the bare walk, one after the other in each round.
-int cleanup(std::size_t files, std::size_t rounds) {
-    const std::wstring root = long_form(process::temp_directory);
+int cleanup_speed(std::size_t files, std::size_t rounds) {
+    const std::wstring root = long_form(cleanup::temp_directory);
     const tree_layout layout = layout_for(files);
     // What an earlier run or the stand-in agent left (a read-only file, for one) would be
     // counted in the first walk, and the bare walk cannot delete it.
     std::error_code failure;
-    std::filesystem::create_directories(process::temp_directory, failure);
-    if (failure || !process::delete_tree(process::temp_directory, 0, false) ||
+    std::filesystem::create_directories(cleanup::temp_directory, failure);
+    if (failure || !cleanup::delete_tree(cleanup::temp_directory, 0, false) ||
         !is_empty_directory(root)) {
         std::fprintf(stderr, "the temporary directory cannot be emptied before the walks\n");
         return 1;
@@ -580,7 +580,7 @@ int cleanup(std::size_t files, std::size_t rounds) {
     std::vector<double> bare_us;
     for (std::size_t round = 0; round < rounds; ++round) {
         service_us.push_back(timed_walk(layout, "service's", [] {
-            return process::delete_tree(process::temp_directory, 0, false);
+            return cleanup::delete_tree(cleanup::temp_directory, 0, false);
         }));
         bare_us.push_back(timed_walk(layout, "bare", [&root] { return bare_walk(root, false); }));
         if (service_us.back() < 0 || bare_us.back() < 0) {
@@ -640,7 +640,7 @@ int wmain(int argc, wchar_t** argv) {
         if (files == 0 || rounds == 0) {
             return usage();
         }
-        result = cleanup(files, rounds);
+        result = cleanup_speed(files, rounds);
     } else {
         return usage();
     }

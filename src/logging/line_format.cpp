@@ -1,6 +1,8 @@
+#include "logging/line_format.h"
+
 #include <cstdint>
 
-#include "logging/logger.h"
+#include "platform/clock.h"
 
 namespace logging {
 namespace {

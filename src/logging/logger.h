@@ -9,23 +9,12 @@
 #include <string_view>
 #include <type_traits>
 
+#include "logging/line_format.h"
 #include "logging/log_policy_interface.h"
 #include "logging/severity.h"
 #include "platform/clock.h"
 
 namespace logging {
-
-// Appends "[YYYY-MM-DD HH:MM:SS]" of `when` in local time ("[]" when it cannot be
-// converted) to `out`. Formatted by hand: the C runtimes do not agree on "%F %T" (msvcrt
-// writes nothing for it).
-void put_line_prefix(std::wstring& out, std::time_t when);
-
-// A handle as "%p" writes a pointer: 16 upper-case hexadecimal digits. The runtimes
-// differ in the letter case they use, so it is formatted by hand too.
-std::wstring handle_text(const void* value);
-
-// The narrow text of a caught exception, each byte as the wide character of the same value.
-std::wstring widen_bytes(std::string_view text);
 
 template <typename Piece>
 void put_piece(std::wostringstream& out, const Piece& piece) {

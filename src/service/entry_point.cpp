@@ -1,5 +1,5 @@
-// The process entry: logs its start, runs the operation its command word names, logs
-// its end. The operation's result is only in the log; the exit code is 0.
+#include "service/entry_point.h"
+
 #include <cstdio>
 #include <string>
 

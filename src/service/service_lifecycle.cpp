@@ -2,10 +2,10 @@
 
 #include <memory>
 
+#include "cleanup/cleanup.h"
 #include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
 #include "platform/unique_handle.h"
-#include "process/cleanup.h"
 #include "service/manager_error.h"
 #include "service/service_name.h"
 #include "service/service_operations.h"
@@ -127,7 +127,7 @@ void service_main(service_state& state) {
     // the service: run from a console by mistake, it must not end the agent group of the
     // service that runs. Before this function's first line, so that the log reads as the
     // start always has.
-    process::cleanup();
+    cleanup::clean_up();
     logging::log_debug(tag, L"enter");
 
     state.status_handle = platform::register_service_ctrl_handler(service_name, ServiceCtrlHandler);

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "cleanup/cleanup.h"
 #include "logging/caught_exception.h"
 #include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
 #include "platform/unique_handle.h"
-#include "process/cleanup.h"
 #include "supervision/health_checks.h"
 
 namespace supervision {
@@ -70,7 +70,7 @@ bool stop_agent(agent_group& group) {
         logging::log_debug(tag, L"wait before cleanup for",
                            static_cast<std::int32_t>(wait_before_cleanup_ms), L"ms.");
         platform::sleep(wait_before_cleanup_ms);
-        process::cleanup();
+        cleanup::clean_up();
         forget_ended_agents(group.started_agents);
         if (!is_host_agent_running()) {
             logging::log_debug(tag, L"host agent has stopped.");

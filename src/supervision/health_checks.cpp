@@ -4,6 +4,7 @@
 
 #include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
+#include "platform/clock.h"
 #include "process/find_processes.h"
 
 namespace supervision {
@@ -59,6 +60,38 @@ bool are_system_plugins_running() {
     }
     logging::log_debug(tag, L"exit");
     return running;
+}
+
+namespace {
+
+// The checks run once more than this many whole seconds have passed since the last began.
+// Measured on the monotonic clock: a wall clock set back an hour would otherwise hold
+// every check off for that hour.
+constexpr std::uint64_t check_interval_s = 60;
+
+}  // namespace
+
+bool check_is_due(std::uint64_t last_check_ms) {
+    return (platform::tick_count() - last_check_ms) / 1000 > check_interval_s;
+}
+
+bool health_cycle_fails() {
+    // The cycle's lines are the worker thread's, which runs it.
+    constexpr const wchar_t* tag = L"ServiceWorkerThread";
+    const bool agent_running = is_host_agent_running();
+    if (agent_running) {
+        logging::log_debug(tag, L"host agent is running.");
+    } else {
+        logging::log_error<logging::event_kind::agent_not_running>(
+            tag, L"Detected that host agent is not running.");
+    }
+    if (!are_system_plugins_running()) {
+        logging::log_error<logging::event_kind::plugins_not_running>(
+            tag, L"Detected that not all system plugins are running.");
+        return true;
+    }
+    logging::log_debug(tag, L"all system plugins are running.");
+    return !agent_running;
 }
 
 }  // namespace supervision

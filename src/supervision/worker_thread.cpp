@@ -24,33 +24,6 @@ constexpr const wchar_t* tag = L"ServiceWorkerThread";
 
 // Short enough that a stop request is seen at once, long enough to cost nothing.
 constexpr std::uint32_t poll_pause_ms = 60;
-// The checks run once more than this many whole seconds have passed since the last began.
-// Measured on the monotonic clock: a wall clock set back an hour would otherwise hold
-// every check off for that hour.
-constexpr std::uint64_t check_interval_s = 60;
-
-bool check_is_due(std::uint64_t last_check_ms) {
-    return (platform::tick_count() - last_check_ms) / 1000 > check_interval_s;
-}
-
-// One health cycle: true when the host agent group must be restarted.
-bool health_cycle_fails() {
-    const bool agent_running = is_host_agent_running();
-    if (agent_running) {
-        logging::log_debug(tag, L"host agent is running.");
-    } else {
-        logging::log_error<logging::event_kind::agent_not_running>(
-            tag, L"Detected that host agent is not running.");
-    }
-    if (!are_system_plugins_running()) {
-        logging::log_error<logging::event_kind::plugins_not_running>(
-            tag, L"Detected that not all system plugins are running.");
-        return true;
-    }
-    logging::log_debug(tag, L"all system plugins are running.");
-    return !agent_running;
-}
-
 std::uint32_t supervise(agent_group& group) {
     wchar_t program_files[platform::max_path] = {};
     const std::int32_t result = platform::get_folder_path(

@@ -1,10 +1,10 @@
-#include "process/delete_tree.h"
+#include "cleanup/delete_tree.h"
 
 #include <gtest/gtest.h>
 
+#include "cleanup/cleanup.h"
 #include "logging/diagnostic_log.h"
 #include "platform/unique_handle.h"
-#include "process/cleanup.h"
 #include "support/sim_test.h"
 
 namespace {
@@ -14,7 +14,7 @@ using test::lines_starting;
 using lines = std::vector<std::string>;
 
 const std::string root = "C:/ProgramData/Quillmark/Snap/temp";
-const std::wstring wroot = process::temp_directory;
+const std::wstring wroot = cleanup::temp_directory;
 
 class deleting_tree : public test::sim_test {
   protected:
@@ -36,7 +36,7 @@ class deleting_tree : public test::sim_test {
 };
 
 TEST_F(deleting_tree, a_missing_directory_is_reported_as_empty_and_fails) {
-    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+    EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
     lines expected = entered(root, 0);
     expected.push_back(d("directory is empty."));
     EXPECT_EQ(log_entries(), expected);
@@ -44,7 +44,7 @@ TEST_F(deleting_tree, a_missing_directory_is_reported_as_empty_and_fails) {
 
 TEST_F(deleting_tree, an_empty_directory_stays_and_nothing_is_deleted) {
     machine().create_directory(wroot);
-    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+    EXPECT_TRUE(cleanup::delete_tree(wroot, 0, false));
     EXPECT_EQ(log_entries(), entered(root, 0));
     EXPECT_TRUE(machine().exists(wroot));
     EXPECT_EQ(machine().open_handles(), 0u);
@@ -56,7 +56,7 @@ TEST_F(deleting_tree, nested_content_goes_depth_first_and_the_root_stays) {
     machine().create_file(wroot + L"/sub/deeper/c.txt");
     machine().create_file(wroot + L"/z.txt");
 
-    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+    EXPECT_TRUE(cleanup::delete_tree(wroot, 0, false));
 
     lines expected = entered(root, 0);
     append(expected, file_deleted(root + "/a.txt"));
@@ -75,7 +75,7 @@ TEST_F(deleting_tree, nested_content_goes_depth_first_and_the_root_stays) {
 
 TEST_F(deleting_tree, with_delete_root_the_emptied_root_goes_too) {
     machine().create_file(wroot + L"/a.txt");
-    EXPECT_TRUE(process::delete_tree(wroot, 0, true));
+    EXPECT_TRUE(cleanup::delete_tree(wroot, 0, true));
     EXPECT_EQ(log_entries().back(), d("directory " + root + " deleted"));
     EXPECT_FALSE(machine().exists(wroot));
     EXPECT_TRUE(machine().exists(L"C:/ProgramData/Quillmark/Snap"));
@@ -93,7 +93,7 @@ TEST_F(deleting_tree, a_file_that_cannot_be_deleted_is_left_and_everything_else_
     machine().hold_file(holder, wroot + L"/f15.txt");
     machine().hold_file(holder, wroot + L"/sub/held.txt");
 
-    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+    EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
 
     const auto failed = [](const std::string& path) {
         return lines{d("deleting file " + path),
@@ -125,7 +125,7 @@ TEST_F(deleting_tree, a_directory_that_cannot_be_removed_fails_every_enclosing_l
     machine().create_directory(wroot + L"/one/two");
     machine().fail(sim::operation::set_delete_disposition, platform::error_access_denied,
                    wroot + L"/one/two");
-    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+    EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
 
     const lines entries = log_entries();
     EXPECT_EQ(lines(entries.end() - 4, entries.end()),
@@ -145,7 +145,7 @@ TEST_F(deleting_tree, a_listing_error_is_logged_with_the_system_text) {
     machine().create_file(wroot + L"/a.txt");
     machine().create_file(wroot + L"/b.txt");
     machine().fail(sim::operation::find_next_file, platform::error_invalid_parameter);
-    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+    EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
     EXPECT_EQ(log_entries().back(),
               d("FindNextFile returned an error. The parameter is incorrect.\r\n"));
     EXPECT_EQ(machine().open_handles(), 0u);
@@ -158,7 +158,7 @@ TEST_F(deleting_tree, a_link_planted_inside_is_removed_and_what_it_points_to_is_
     machine().create_directory_link(wroot + L"/sub/docs", L"C:/Users/admin/Documents");
     machine().create_file(wroot + L"/sub/x.txt");
 
-    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+    EXPECT_TRUE(cleanup::delete_tree(wroot, 0, false));
 
     EXPECT_TRUE(machine().exists(L"C:/Windows/System32/config/SAM"));
     EXPECT_TRUE(machine().exists(L"C:/Users/admin/Documents/report.docx"));
@@ -177,7 +177,7 @@ TEST_F(deleting_tree, a_temporary_directory_that_is_itself_a_link_is_left_alone)
     machine().create_directory(L"C:/ProgramData/Quillmark/Snap");
     machine().create_directory_link(wroot, L"C:/Windows/System32");
 
-    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+    EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
 
     EXPECT_TRUE(machine().exists(L"C:/Windows/System32/drivers/disk.sys"));
     lines expected = entered(root, 0);
@@ -191,7 +191,7 @@ TEST_F(deleting_tree, cleanup_ends_the_processes_waits_a_second_then_empties_the
     const auto agent = machine().start_process(test::agent_image);
     machine().hold_file(agent, wroot + L"/a.txt");
 
-    process::cleanup();
+    cleanup::clean_up();
 
     EXPECT_FALSE(machine().is_running(agent));
     EXPECT_TRUE(machine().tree(wroot).empty());
@@ -213,7 +213,7 @@ TEST_F(deleting_tree, a_link_above_the_temporary_directory_leaves_everything_whe
     machine().create_file(L"C:/Windows/Snap/temp/keep.txt");
     machine().create_directory_link(L"C:/ProgramData/Quillmark", L"C:/Windows");
 
-    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+    EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
 
     EXPECT_TRUE(machine().exists(L"C:/Windows/Snap/temp/keep.txt"));
     lines expected = entered(root, 0);
@@ -235,7 +235,7 @@ void plant_swap(sim::machine& machine, sim::operation op) {
 TEST_F(deleting_tree, a_directory_swapped_for_a_link_before_it_is_opened_is_left) {
     plant_swap(machine(), sim::operation::open_existing_file);
 
-    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+    EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
 
     EXPECT_EQ(machine().replacements_done(), 1);
     EXPECT_TRUE(machine().exists(L"C:/Windows/System32/config/SAM"));
@@ -252,7 +252,7 @@ TEST_F(deleting_tree, a_directory_swapped_for_a_link_before_it_is_opened_is_left
 TEST_F(deleting_tree, a_directory_being_walked_cannot_be_swapped_for_a_link) {
     plant_swap(machine(), sim::operation::find_first_file);
 
-    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+    EXPECT_TRUE(cleanup::delete_tree(wroot, 0, false));
 
     EXPECT_EQ(machine().replacements_done(), 0);
     EXPECT_TRUE(machine().exists(L"C:/Windows/System32/config/SAM"));
@@ -266,7 +266,7 @@ TEST_F(deleting_tree, links_and_other_reparse_points_go_themselves_and_targets_s
     machine().create_directory_link(wroot + L"/empty-link", L"C:/Users/admin/empty");
     machine().create_file(wroot + L"/cloud.dat", platform::file_attribute_reparse_point);
 
-    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+    EXPECT_TRUE(cleanup::delete_tree(wroot, 0, false));
 
     EXPECT_TRUE(machine().exists(L"C:/Windows/win.ini"));
     EXPECT_TRUE(machine().exists(L"C:/Users/admin/empty"));
@@ -289,7 +289,7 @@ TEST_F(deleting_tree, names_the_plain_path_form_cannot_reach_are_deleted_too) {
     }
     machine().create_file(deep + L"/nul");
 
-    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+    EXPECT_TRUE(cleanup::delete_tree(wroot, 0, false));
 
     EXPECT_TRUE(machine().tree(wroot).empty());
     EXPECT_TRUE(lines_starting(log_entries(), ":<ERROR>:").empty());
@@ -299,7 +299,7 @@ TEST_F(deleting_tree, names_the_plain_path_form_cannot_reach_are_deleted_too) {
 TEST_F(deleting_tree, a_line_break_in_a_name_cannot_start_a_line_of_the_log) {
     machine().create_file(wroot + L"/x\n[2026-01-02 03-04-05] ERROR forged\r.txt");
 
-    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+    EXPECT_TRUE(cleanup::delete_tree(wroot, 0, false));
 
     lines expected = entered(root, 0);
     append(expected, file_deleted(root + "/x?[2026-01-02 03-04-05] ERROR forged?.txt"));
@@ -313,7 +313,7 @@ TEST_F(deleting_tree, a_file_deleted_while_open_elsewhere_keeps_its_directory_un
         platform::file_share_read | platform::file_share_write | platform::file_share_delete, 0));
     ASSERT_TRUE(reader);
 
-    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+    EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
 
     const lines entries = log_entries();
     EXPECT_EQ(lines(entries.end() - 4, entries.end()),
@@ -325,7 +325,7 @@ TEST_F(deleting_tree, a_file_deleted_while_open_elsewhere_keeps_its_directory_un
                        "directory " +
                        root + "/sub")}));
     reader.reset();
-    EXPECT_TRUE(process::delete_tree(wroot, 0, false));
+    EXPECT_TRUE(cleanup::delete_tree(wroot, 0, false));
     EXPECT_TRUE(machine().tree(wroot).empty());
 }
 
@@ -333,7 +333,7 @@ TEST_F(deleting_tree, a_read_only_file_with_another_name_is_not_changed) {
     machine().create_file(wroot + L"/linked.txt", platform::file_attribute_readonly);
     machine().set_link_count(wroot + L"/linked.txt", 2);
 
-    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+    EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
 
     EXPECT_NE(*machine().attributes(wroot + L"/linked.txt") & platform::file_attribute_readonly,
               0u);
@@ -364,7 +364,7 @@ TEST_P(deleting_tree_failure, fails_the_walk_with_its_lines) {
     machine().fail(GetParam().op, platform::error_access_denied,
                    GetParam().subject[0] == L'\0' ? std::wstring() : wroot + GetParam().subject);
 
-    EXPECT_FALSE(process::delete_tree(wroot, 0, false));
+    EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
 
     lines expected;
     for (const auto& line : GetParam().last_lines) {

@@ -14,9 +14,8 @@
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "process/find_processes.h"
+#include "service/entry_point.h"
 #include "support/sim_test.h"
-
-extern "C" int wmain(int argc, wchar_t* argv[]);
 
 namespace {
 

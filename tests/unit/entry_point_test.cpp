@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "logging/diagnostic_log.h"
+#include "service/entry_point.h"
 #include "support/sim_test.h"
-
-extern "C" int wmain(int argc, wchar_t* argv[]);
 
 namespace {
 

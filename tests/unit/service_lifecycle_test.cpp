@@ -1,16 +1,15 @@
 #include "service/service_lifecycle.h"
+#include "service/entry_point.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "cleanup/cleanup.h"
 #include "logging/diagnostic_log.h"
-#include "process/cleanup.h"
 #include "service/service_operations.h"
 #include "service/service_state.h"
 #include "support/supervision_test.h"
-
-extern "C" int wmain(int argc, wchar_t* argv[]);
 
 namespace {
 
@@ -198,7 +197,7 @@ TEST_F(service_lifecycle, no_report_reaches_the_manager_after_the_stopped_one) {
 // service that runs.
 TEST_F(service_lifecycle, started_from_a_console_it_touches_nothing_and_fails_to_connect) {
     const auto agent = machine().start_process(test::agent_image);
-    const std::wstring kept = std::wstring(process::temp_directory) + L"/agent-state.txt";
+    const std::wstring kept = std::wstring(cleanup::temp_directory) + L"/agent-state.txt";
     machine().create_file(kept);
     wchar_t program[] = L"quillmark_snaptel.exe";
     wchar_t word[] = L"--help";

@@ -7,9 +7,8 @@
 
 #include <algorithm>
 
+#include "service/entry_point.h"
 #include "support/supervision_test.h"
-
-extern "C" int wmain(int argc, wchar_t* argv[]);
 
 namespace {
 

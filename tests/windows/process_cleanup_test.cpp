@@ -28,7 +28,7 @@
 #include "platform/processes.h"
 #include "platform/settings.h"
 #include "platform/threads_and_events.h"
-#include "process/cleanup.h"
+#include "cleanup/cleanup.h"
 #include "process/find_processes.h"
 #include "process/kill_processes.h"
 #include "standin_process.h"
@@ -46,7 +46,7 @@ constexpr const wchar_t* publisher = L"snap-plugin-publisher-quillmark.exe";
 const std::string temp_text = "C:/ProgramData/Quillmark/Snap/temp";
 
 fs::path temp_directory() {
-    return fs::path(process::temp_directory);
+    return fs::path(cleanup::temp_directory);
 }
 
 // --- The service's log ---------------------------------------------------------
@@ -339,7 +339,7 @@ TEST_F(ProcessCleanup, CleanupEndsTheProcessesAndEmptiesTheTempDirectory) {
     EXPECT_EQ(platform::get_last_error(), platform::error_sharing_violation);
 
     start_new_log();
-    process::cleanup();
+    cleanup::clean_up();
 
     EXPECT_EQ(exit_code_after_end(agent_process), 0u);
     EXPECT_EQ(exit_code_after_end(collector_plugin), 0u);
@@ -400,7 +400,7 @@ TEST(PlantedLink, LinkInsideTheTempDirectoryIsNotWalkedInto) {
     ASSERT_EQ(platform::get_file_attributes(link.c_str()) & link_to_directory, link_to_directory);
 
     start_new_log();
-    process::cleanup();
+    cleanup::clean_up();
 
     // Wine opens the target of a Unix link even when asked for the link itself, and
     // deleting through such a handle would delete the target: where the handle really
@@ -425,7 +425,7 @@ TEST(PlantedLink, NamesThePlainPathFormCannotReachAreDeleted) {
         GTEST_SKIP() << "run by link_cleanup_test.sh, which makes the entries";
     }
     start_new_log();
-    process::cleanup();
+    cleanup::clean_up();
 
     const std::vector<std::string> lines = log_lines();
     EXPECT_TRUE(no_line_contains(lines, ":<ERROR>:"));
@@ -444,7 +444,7 @@ TEST(PlantedLink, TempDirectoryThatIsALinkIsLeftAlone) {
               link_to_directory);
 
     start_new_log();
-    process::cleanup();
+    cleanup::clean_up();
 
     const std::vector<std::string> lines = log_lines();
     EXPECT_TRUE(has_line(lines,

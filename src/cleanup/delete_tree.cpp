@@ -1,4 +1,4 @@
-#include "process/delete_tree.h"
+#include "cleanup/delete_tree.h"
 
 #include <algorithm>
 #include <optional>
@@ -10,7 +10,7 @@
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 
-namespace process {
+namespace cleanup {
 namespace {
 
 constexpr const wchar_t* tag = L"delete_tree";
@@ -371,4 +371,4 @@ bool delete_tree(const std::wstring& path, std::int32_t level, bool delete_root)
     return delete_directory(path, long_form(path), level, delete_root, nullptr);
 }
 
-}  // namespace process
+}  // namespace cleanup

@@ -1,12 +1,12 @@
-#include "process/cleanup.h"
+#include "cleanup/cleanup.h"
 
+#include "cleanup/delete_tree.h"
 #include "logging/caught_exception.h"
 #include "logging/diagnostic_log.h"
 #include "platform/clock.h"
-#include "process/delete_tree.h"
 #include "process/kill_processes.h"
 
-namespace process {
+namespace cleanup {
 namespace {
 
 // Terminated processes release their files a moment after they end.
@@ -20,10 +20,10 @@ void cleanup_temp_directory() {
     logging::log_debug(L"cleanup_temp_directory", L"exit");
 }
 
-void cleanup() {
+void clean_up() {
     logging::log_debug(L"cleanup", L"enter");
     try {
-        kill_processes();
+        process::kill_processes();
         logging::log_debug(L"cleanup", L"wait before deleting temp directory for",
                            static_cast<std::int32_t>(wait_before_deleting_ms), L"ms");
         platform::sleep(wait_before_deleting_ms);
@@ -34,4 +34,4 @@ void cleanup() {
     logging::log_debug(L"cleanup", L"exit");
 }
 
-}  // namespace process
+}  // namespace cleanup

@@ -1,6 +1,7 @@
+// What the host agent leaves behind, cleared away before it starts again.
 #pragma once
 
-namespace process {
+namespace cleanup {
 
 // The host agent's temporary directory; emptied at each start, never removed.
 inline constexpr const wchar_t* temp_directory = L"C:/ProgramData/Quillmark/Snap/temp";
@@ -8,9 +9,9 @@ inline constexpr const wchar_t* temp_directory = L"C:/ProgramData/Quillmark/Snap
 // Leaves the machine ready for a fresh host agent: ends every host agent and plugin
 // process, waits, and empties the temporary directory. Never throws; what failed is
 // only logged.
-void cleanup();
+void clean_up();
 
-// The step of cleanup that empties the temporary directory.
+// The step of clean_up that empties the temporary directory.
 void cleanup_temp_directory();
 
-}  // namespace process
+}  // namespace cleanup

@@ -30,55 +30,25 @@ seen "built $build/src/quillmark_snaptel.exe and the stand-ins in $build/standin
 
 # A prefix of the demo's own: the tests' prefix (build/wineprefix) is never touched.
 export QM_WINEPREFIX=$repo/build/demo-wineprefix
-. "$repo/tests/windows/wine-env.sh"
-drive_c=$WINEPREFIX/drive_c
-service=quillmark_snaptel
-registry_key='HKLM\System\CurrentControlSet\Services\quillmark_snaptel'
+# Wine commands run as the tests run them: standard input from /dev/null and output to a
+# file, never a pipe, for the first program of a session hands its standard handles on to
+# Wine's system processes, which keep them.
+. "$repo/tests/windows/wine-checks.sh"
+# The demo shows what it sees and checks nothing: a Wine command cut off at its time
+# limit shows in its exit code, not as a failed check.
+quiet=1
 install_dir=$drive_c/Program\ Files/Quillmark/Snap
-install_windows='C:\Program Files\Quillmark\Snap'
+install_windows=$(windows_path "$install_dir")
 exe_windows="$install_windows\\quillmark_snaptel.exe"
 # Beside the executable: a folder only administrators may write, as the log must be.
 log_windows="$install_windows\\quillmark_snaptel.log"
 log=$install_dir/quillmark_snaptel.log
-event_source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\quillmark_snaptel'
 config_windows="$install_windows\\snapteld config.yaml"
-collector=snap-plugin-collector-qmsystem.exe
-scratch=$(mktemp -d /tmp/quillmark-demo.XXXXXX)
 session_started=0
-
-# Standard input from /dev/null and output to a file, never a pipe: the first program of
-# a session hands its standard handles on to Wine's system processes, which keep them.
-run_wine() {
-    local limit=$1
-    shift
-    set +e
-    timeout "$limit" wine "$@" </dev/null >"$scratch/out" 2>"$scratch/err"
-    wine_rc=$?
-    set -e
-    wine_out=$(tr -d '\r\000' <"$scratch/out")
-}
-
-registered() {
-    timeout 60 wine reg query "$registry_key" </dev/null >/dev/null 2>&1
-}
-
-state_of_service() {
-    run_wine 30 sc query "$service"
-    sed -nE 's/^ *STATE +: [0-9]+ +([A-Z_]+).*/\1/p' <<<"$wine_out"
-}
-
-wait_for_state() {
-    local wanted=$1 limit=$2 start=$SECONDS
-    while [ $((SECONDS - start)) -lt "$limit" ]; do
-        [ "$(state_of_service)" = "$wanted" ] && return 0
-        sleep 1
-    done
-    return 1
-}
 
 show_sc_query() {
     run_wine 30 sc query "$service"
-    sed 's/^/    | /' <<<"$wine_out"
+    sed 's/^/    | /' <<<"$cmd_out"
 }
 
 # The prefix's agent and plugin processes, as Windows sees them: "name pid" lines.
@@ -124,10 +94,7 @@ clear_away() {
     if [ "$session_started" -eq 1 ]; then
         if registered; then
             echo "==> Clearing away: stopping and deleting the service"
-            timeout 60 wine sc stop "$service" </dev/null >/dev/null 2>&1
-            wait_for_state STOPPED 30
-            timeout 60 wine sc delete "$service" </dev/null >/dev/null 2>&1
-            registered && timeout 60 wine reg delete "$registry_key" /f </dev/null >/dev/null 2>&1
+            remove_service
         fi
         echo "==> Ending the demo's Wine session: wineserver -k"
         sh "$repo/tests/windows/wine-prefix.sh" teardown
@@ -139,8 +106,6 @@ clear_away() {
     exit "$status"
 }
 trap clear_away EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
 
 say "Preparing the demo's Wine prefix $WINEPREFIX and a session that stays up"
 session_started=1
@@ -148,16 +113,14 @@ sh "$repo/tests/windows/wine-prefix.sh" setup
 seen "Wine session ready"
 if registered; then
     seen "a service from an earlier run is still registered; removing it"
-    timeout 60 wine sc stop "$service" </dev/null >/dev/null 2>&1 || true
-    wait_for_state STOPPED 30 || true
-    timeout 60 wine sc delete "$service" </dev/null >/dev/null 2>&1 || true
+    remove_service
 fi
 
 say "Putting the service and the stand-ins under $install_windows"
 rm -rf "$install_dir"
 mkdir -p "$install_dir" "$(dirname "$log")"
 cp "$build/src/quillmark_snaptel.exe" "$install_dir/"
-for name in snapteld.exe "$collector" snap-plugin-publisher-quillmark.exe; do
+for name in "$agent" "$collector" "$publisher"; do
     cp "$build/standins/$name" "$install_dir/$name"
 done
 printf 'plugins: []\r\n' >"$install_dir/snapteld config.yaml"
@@ -170,18 +133,18 @@ tr -d '\r' <"$install_dir/quillmark_snaptel.ini" | sed 's/^/    | /'
 say "Registering the service: wine '$exe_windows' install"
 run_wine 120 "$exe_windows" install
 log_shown=0
-seen "exit code $wine_rc; the log $log_windows says:"
+seen "exit code $cmd_rc; the log $log_windows says:"
 show_new_log_lines
 run_wine 60 reg query "$registry_key"
 seen "the registration (wine reg query '$registry_key'):"
-grep -E '^ +[A-Za-z]' <<<"$wine_out" | sed 's/^ */    | /'
+grep -E '^ +[A-Za-z]' <<<"$cmd_out" | sed 's/^ */    | /'
 run_wine 60 reg query "$event_source_key"
 seen "the event source its error lines are reported under (wine reg query '$event_source_key'):"
-grep -E '^ +[A-Za-z]' <<<"$wine_out" | sed 's/^ */    | /'
+grep -E '^ +[A-Za-z]' <<<"$cmd_out" | sed 's/^ */    | /'
 
 say "Starting the service: wine sc start $service"
 run_wine 60 sc start "$service"
-seen "sc start exit code $wine_rc"
+seen "sc start exit code $cmd_rc"
 log_shown=0
 if wait_for_state RUNNING 30; then
     seen "the service reports RUNNING (wine sc query $service):"
@@ -203,7 +166,7 @@ show_new_log_lines
 sleep 3
 say "Ending a plugin from outside: wine taskkill /F /IM $collector"
 run_wine 30 taskkill /F /IM "$collector"
-seen "$wine_out"
+seen "$cmd_out"
 seen "processes now:"
 show_programs
 
@@ -230,7 +193,7 @@ show_new_log_lines
 
 say "Stopping the service: wine sc stop $service"
 run_wine 60 sc stop "$service"
-seen "sc stop exit code $wine_rc"
+seen "sc stop exit code $cmd_rc"
 if wait_for_state STOPPED 30; then
     seen "the service reports STOPPED (wine sc query $service):"
 else
@@ -247,7 +210,7 @@ show_new_log_lines
 say "Uninstalling the service: wine '$exe_windows' uninstall"
 run_wine 120 "$exe_windows" uninstall
 log_shown=0
-seen "exit code $wine_rc; the log says:"
+seen "exit code $cmd_rc; the log says:"
 show_new_log_lines
 if registered; then
     seen "the service is still registered"
@@ -255,7 +218,7 @@ else
     seen "the registration is gone (wine reg query finds no key)"
 fi
 run_wine 60 reg query "$event_source_key"
-if [ "$wine_rc" -eq 0 ]; then
+if [ "$cmd_rc" -eq 0 ]; then
     seen "the event source is still registered"
 else
     seen "the event source is gone too"

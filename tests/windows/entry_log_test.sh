@@ -17,22 +17,8 @@ if [ "$#" -ne 1 ] || [ ! -f "$1" ]; then
     exit 2
 fi
 exe_source=$1
-script_dir=$(cd -- "$(dirname -- "$0")" && pwd)
-wine_run=$script_dir/wine-run.sh
-
-scratch=$(mktemp -d /tmp/quillmark-entry-log.XXXXXX) || exit 1
-trap 'rm -rf "$scratch"' EXIT
-
-failures=0
-fail() {
-    echo "  FAIL: $*"
-    failures=$((failures + 1))
-}
-
-# The Windows form of a path under /tmp: Wine's Z: drive is the Unix root.
-windows_path() {
-    printf 'Z:%s' "${1//\//\\}"
-}
+. "$(dirname -- "$0")/wine-checks.sh"
+trap finish_run EXIT
 
 stamp='\[[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\]'
 enter_line="^${stamp}:<D>:  wmain enter\$"
@@ -40,38 +26,26 @@ exit_line="^${stamp}:<D>:  wmain exit\$"
 dispatcher_error=':<ERROR>:  run_service StartServiceCtrlDispatcher returned an error.'
 
 # Runs the executable of case directory $1 from that case's own working directory, so
-# that the working directory and the executable's directory differ.
-# Sets: case_bin, case_work, case_out, case_err, case_rc.
+# that the working directory and the executable's directory differ. Sets case_bin and
+# case_work; the output stays in $scratch/out and $scratch/err.
 run_case() {
     local name=$1 settings=$2
     local dir=$scratch/$name
     case_bin=$dir/bin
     case_work=$dir/work
-    case_out=$dir/stdout.txt
-    case_err=$dir/stderr.txt
     mkdir -p "$case_bin" "$case_work"
     cp "$exe_source" "$case_bin/quillmark_snaptel.exe"
     if [ -n "$settings" ]; then
         printf '%s' "$settings" >"$case_bin/quillmark_snaptel.ini"
     fi
-    (cd "$case_work" && timeout 120 "$wine_run" "$case_bin/quillmark_snaptel.exe" check \
-        >"$case_out" 2>"$case_err")
-    case_rc=$?
-    if [ "$case_rc" -eq 124 ]; then
-        fail "the executable did not end within 120 s"
-    fi
-}
-
-show_output() {
-    echo "  --- standard output:"
-    sed 's/^/    /' "$case_out"
-    echo "  --- standard error:"
-    sed 's/^/    /' "$case_err"
+    pushd "$case_work" >/dev/null || exit 1
+    run_wine --as "the executable" 120 "$case_bin/quillmark_snaptel.exe" check
+    popd >/dev/null || exit 1
 }
 
 expect_rc_zero() {
-    if [ "$case_rc" -ne 0 ]; then
-        fail "exit code $case_rc, expected 0"
+    if [ "$cmd_rc" -ne 0 ]; then
+        fail "exit code $cmd_rc, expected 0"
     fi
 }
 
@@ -154,13 +128,13 @@ before=$failures
 missing_dir=$scratch/d/missing
 missing_log=$(windows_path "$missing_dir/x.log")
 run_case d "[SERVICE]"$'\r\n'"LogFile=$missing_log"$'\r\n'
-if [ "$case_rc" -eq 0 ]; then
+if [ "$cmd_rc" -eq 0 ]; then
     fail "exit code 0, expected a failure"
 fi
-if ! grep -q 'Unable to open an output stream' "$case_err"; then
+if ! grep -q 'Unable to open an output stream' "$scratch/err"; then
     fail "standard error lacks 'Unable to open an output stream'"
 fi
-if ! grep -qF "$missing_log" "$case_err"; then
+if ! grep -qF "$missing_log" "$scratch/err"; then
     fail "standard error does not name the file $missing_log"
 fi
 if [ -e "$missing_dir" ]; then
@@ -186,9 +160,9 @@ for kind in symbolic hard; do
     fi
     planted=$(windows_path "$dir/planted.log")
     run_case "e-$kind" "[SERVICE]"$'\r\n'"LogFile=$planted"$'\r\n'
-    [ "$case_rc" -eq 1 ] || fail "$kind link: exit code $case_rc, expected 1"
+    [ "$cmd_rc" -eq 1 ] || fail "$kind link: exit code $cmd_rc, expected 1"
     # Standard error is in text mode: each line ends in CR LF.
-    if ! tr -d '\r' <"$case_err" |
+    if ! tr -d '\r' <"$scratch/err" |
         grep -qxF "quillmark_snaptel: Unable to open an output stream: $planted: $reason"; then
         fail "$kind link: standard error does not name the file and '$reason'"
     fi
@@ -204,18 +178,14 @@ export QM_WINEDEBUG=-all,err+eventlog,fixme+advapi
 run_case f $'[SERVICE]\r\nLogLevel=4\r\n'
 unset QM_WINEDEBUG
 expect_empty_log
-events=$(grep -F ':err:eventlog:ReportEventW ' "$case_err")
+events=$(grep -F ':err:eventlog:ReportEventW ' "$scratch/err")
 if [ "$(grep -c . <<<"$events")" -ne 1 ] ||
     ! grep -qE ':err:eventlog:ReportEventW L"run_service StartServiceCtrlDispatcher returned an error\. [^"]+\\r\\n"$' <<<"$events"; then
     fail "expected one event with the dispatcher's failure and the system's text, found: $events"
 fi
-if ! grep -qE ':fixme:advapi:ReportEventW \([0-9A-F]+,0x0001,0x0000,0x00000006,' "$case_err"; then
+if ! grep -qE ':fixme:advapi:ReportEventW \([0-9A-F]+,0x0001,0x0000,0x00000006,' "$scratch/err"; then
     fail "the event is not an error event with ID 6 (a failed call to the service manager)"
 fi
 [ "$failures" -ne "$before" ] && show_output
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "All checks passed"
+completed=1

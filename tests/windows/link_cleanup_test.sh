@@ -14,29 +14,17 @@ if [ "$#" -ne 1 ] || [ ! -f "$1" ]; then
     exit 2
 fi
 tests_exe=$1
-script_dir=$(cd -- "$(dirname -- "$0")" && pwd)
-wine_run=$script_dir/wine-run.sh
-
-. "$script_dir/wine-env.sh"
-prefix=$WINEPREFIX
-temp=$prefix/drive_c/ProgramData/Quillmark/Snap/temp
-outside=$prefix/drive_c/quillmark-link-target
-
-scratch=$(mktemp -d /tmp/quillmark-link-cleanup.XXXXXX) || exit 1
+. "$(dirname -- "$0")/wine-checks.sh"
+temp=$drive_c/ProgramData/Quillmark/Snap/temp
+outside=$drive_c/quillmark-link-target
 
 # rm does not follow links: this removes the links themselves, never what they point to.
 restore() {
     rm -rf "$temp" "$outside"
     mkdir -p "$temp"
-    rm -rf "$scratch"
+    finish_run
 }
 trap restore EXIT
-
-failures=0
-fail() {
-    echo "  FAIL: $*"
-    failures=$((failures + 1))
-}
 
 # Every path under the outside directory with a checksum of each file's content.
 snapshot() {
@@ -53,32 +41,22 @@ snapshot() {
 # compares the outside directory before and after.
 run_case() {
     local name=$1 test_name=$2
-    local out=$scratch/$name.out err=$scratch/$name.err
-    local before after rc failures_before=$failures
+    local before after failures_before=$failures
     before=$(snapshot)
-    QM_PLANTED_LINK=$name timeout 120 "$wine_run" "$tests_exe" --gtest_filter='PlantedLink.*' \
-        >"$out" 2>"$err"
-    rc=$?
+    QM_PLANTED_LINK=$name run_wine --as windows_tests 120 "$tests_exe" --gtest_filter='PlantedLink.*'
     after=$(snapshot)
 
-    if [ "$rc" -eq 124 ]; then
-        fail "windows_tests did not end within 120 s"
-    elif [ "$rc" -ne 0 ]; then
-        fail "windows_tests exited with $rc"
+    if [ "$cmd_rc" -ne 0 ] && [ "$cmd_rc" -ne 124 ]; then
+        fail "windows_tests exited with $cmd_rc"
     fi
-    if ! grep -qF "[       OK ] PlantedLink.$test_name" "$out"; then
+    if ! grep -qF "[       OK ] PlantedLink.$test_name" "$scratch/out"; then
         fail "PlantedLink.$test_name did not run and pass"
     fi
     if [ "$before" != "$after" ]; then
         fail "the directory the link points to changed"
         diff <(printf '%s\n' "$before") <(printf '%s\n' "$after") | sed 's/^/    /'
     fi
-    if [ "$failures" -ne "$failures_before" ]; then
-        echo "  --- standard output:"
-        sed 's/^/    /' "$out"
-        echo "  --- standard error:"
-        sed 's/^/    /' "$err"
-    fi
+    [ "$failures" -ne "$failures_before" ] && show_output
 }
 
 echo "Case inside: a link in the temporary directory to a directory outside it"
@@ -129,8 +107,4 @@ if [ ! -f "$outside/elsewhere/inner/kept.txt" ] || [ ! -f "$outside/elsewhere/to
     fail "files under $outside/elsewhere were deleted"
 fi
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "All checks passed"
+completed=1

@@ -27,63 +27,19 @@ msi=$(cd -- "$(dirname -- "$1")" && pwd)/$(basename -- "$1")
 standins=$2
 service_exe=$3
 wait_exe=$4
-script_dir=$(cd -- "$(dirname -- "$0")" && pwd)
-wine_run=$script_dir/wine-run.sh
-build_msi=$script_dir/../../packaging/build-msi.sh
-
-. "$script_dir/wine-env.sh"
-drive_c=$WINEPREFIX/drive_c
-service=quillmark_snaptel
-registry_key='HKLM\System\CurrentControlSet\Services\quillmark_snaptel'
+build_msi=$(dirname -- "$0")/../../packaging/build-msi.sh
+. "$(dirname -- "$0")/wine-checks.sh"
 remembered_key='HKLM\Software\Quillmark\quillmark_snaptel'
-event_source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\quillmark_snaptel'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 install_dir="$drive_c/Program Files/Quillmark MSI Test"
-install_windows='C:\Program Files\Quillmark MSI Test'
+install_windows=$(windows_path "$install_dir")
 exe_windows="$install_windows\\quillmark_snaptel.exe"
 config_dir="$drive_c/Quillmark MSI Config"
-config_windows='C:\Quillmark MSI Config\snap config.yaml'
+config_windows="$(windows_path "$config_dir")\\snap config.yaml"
 launches=$install_dir/snapteld-launches.txt
-agent=snapteld.exe
-collector=snap-plugin-collector-qmsystem.exe
-publisher=snap-plugin-publisher-quillmark.exe
-
-scratch=$(mktemp -d /tmp/quillmark-msi.XXXXXX) || exit 1
-transcript=$scratch/transcript.txt
-: >"$transcript"
-
-failures=0
-completed=0
-fail() {
-    echo "  FAIL: $*"
-    failures=$((failures + 1))
-}
-
-# The Windows form of a path under /tmp or the build: Wine's Z: drive is the Unix root.
-windows_path() {
-    printf 'Z:%s' "${1//\//\\}"
-}
+folder_mark="Quillmark MSI Test\\"
 
 # --- Running Wine commands -------------------------------------------------------------
-
-# Runs a Wine command with a time limit of $1 seconds. Its output goes to the transcript,
-# which is shown when a check fails. Sets cmd_rc and cmd_out (standard output without CR).
-run_wine() {
-    local limit=$1
-    shift
-    timeout "$limit" "$wine_run" "$@" >"$scratch/out" 2>"$scratch/err"
-    cmd_rc=$?
-    cmd_out=$(tr -d '\r' <"$scratch/out")
-    {
-        printf '$ wine'
-        printf ' %q' "$@"
-        printf '   (exit code %s)\n' "$cmd_rc"
-        sed 's/^/    /' <<<"$cmd_out"
-    } >>"$transcript"
-    if [ "$cmd_rc" -eq 124 ]; then
-        fail "'wine $*' did not end within $limit s"
-    fi
-}
 
 # Runs msiexec with a verbose log of its own, named $1, kept for the transcript.
 run_msiexec() {
@@ -92,64 +48,12 @@ run_msiexec() {
     run_wine 180 msiexec "$@" /l*v "$(windows_path "$scratch/msiexec-$name.log")"
 }
 
-registered() {
-    timeout 60 "$wine_run" reg query "$registry_key" >/dev/null 2>&1
-}
-
-# Polls "sc query" until the service reports state $1 ($2 is its name), at most $3 s.
-wait_for_state() {
-    local number=$1 name=$2 limit=$3 start=$SECONDS
-    while [ $((SECONDS - start)) -lt "$limit" ]; do
-        run_wine 30 sc query "$service"
-        if grep -Eq "STATE +: $number +$name" <<<"$cmd_out"; then
-            return 0
-        fi
-        sleep 1
-    done
-    return 1
-}
-
 # The product codes of every installed copy of the package, one a line.
 installed_products() {
     timeout 60 "$wine_run" reg query "$uninstall_key" /s >"$scratch/uninstall" 2>/dev/null
     tr -d '\r' <"$scratch/uninstall" | awk '
         /^HKEY_/ { key = $0; sub(/.*\\/, "", key) }
         $1 == "DisplayName" && $3 == "quillmark_snaptel" { print key }'
-}
-
-# --- Processes, seen from the Linux side -------------------------------------------------
-
-# Wine gives each process its Windows command line, so a program of the installed
-# folder is found by its path; programs of other tests are never matched. One grep over
-# all command lines: a program per process would take a second for each look.
-# Prints "<Linux pid> <command line>" for each process whose command line holds $1.
-processes_with() {
-    local entry pid command_line
-    for entry in $(grep -a -l -F -- "$1" /proc/[0-9]*/cmdline 2>/dev/null); do
-        command_line=$( { tr '\0' ' ' <"$entry"; } 2>/dev/null) || continue
-        pid=${entry#/proc/}
-        printf '%s %s\n' "${pid%/cmdline}" "${command_line% }"
-    done
-}
-
-folder_mark="Quillmark MSI Test\\"
-
-installed_pids() {
-    processes_with "$folder_mark$1" | cut -d' ' -f1 | sort -n | tr '\n' ' '
-}
-
-# True when exactly one agent and one of each plugin of the installed folder run.
-group_running() {
-    local name pids
-    for name in "$agent" "$collector" "$publisher"; do
-        pids=$(installed_pids "$name")
-        [ "$(wc -w <<<"$pids")" -eq 1 ] || return 1
-    done
-}
-
-show_processes() {
-    echo "  --- processes of the installed folder:"
-    processes_with "$folder_mark" | sed 's/^/    /'
 }
 
 # --- Checks shared by the scenarios --------------------------------------------------------
@@ -207,14 +111,10 @@ expect_settings() {
 
 # The service runs, with one agent started with the configuration file and both plugins.
 expect_running_group() {
-    if ! wait_for_state 4 RUNNING 30; then
+    if ! wait_for_state RUNNING 30; then
         fail "the service did not reach RUNNING within 30 s"
     fi
-    local start=$SECONDS
-    while [ $((SECONDS - start)) -lt 30 ] && ! group_running; do
-        sleep 1
-    done
-    if ! group_running; then
+    if ! wait_until 30 group_running; then
         fail "the agent and both plugins are not running, one of each, 30 s after the install"
         show_processes
     fi
@@ -237,33 +137,14 @@ clear_stage() {
     for product in $(installed_products); do
         timeout 180 "$wine_run" msiexec /x "$product" /qn >/dev/null 2>&1
     done
-    if registered; then
-        timeout 60 "$wine_run" sc stop "$service" >/dev/null 2>&1
-        local start=$SECONDS
-        while [ $((SECONDS - start)) -lt 30 ]; do
-            timeout 30 "$wine_run" sc query "$service" 2>/dev/null | grep -Eq 'STATE +: 1 ' && break
-            sleep 1
-        done
-        timeout 60 "$wine_run" sc delete "$service" >/dev/null 2>&1
-    fi
-    local pids
-    pids=$(processes_with "$folder_mark" | cut -d' ' -f1)
-    if [ -n "$pids" ]; then
-        # shellcheck disable=SC2086
-        kill -KILL $pids 2>/dev/null
-        sleep 1
-    fi
-    if registered; then
-        timeout 60 "$wine_run" reg delete "$registry_key" /f >/dev/null 2>&1
-    fi
+    remove_service
     timeout 60 "$wine_run" reg delete "$remembered_key" /f >/dev/null 2>&1
     rm -rf "$install_dir" "$config_dir"
 }
 
 finish() {
     if [ "$failures" -ne 0 ] || [ "$completed" -ne 1 ]; then
-        echo "  --- Wine commands and their output:"
-        sed 's/^/    /' "$transcript"
+        show_transcript
         local file
         for file in "$scratch"/msiexec-*.log; do
             [ -f "$file" ] || continue
@@ -275,28 +156,11 @@ finish() {
         sed 's/^/    /' "$launches" 2>/dev/null
     fi
     clear_stage
-    local status=0
-    if registered; then
-        echo "  FAIL: the service is still registered after clearing away"
-        status=1
-    fi
-    if [ -n "$(installed_products)" ]; then
-        echo "  FAIL: the package is still installed after clearing away"
-        status=1
-    fi
-    rm -rf "$scratch"
-    if [ "$completed" -ne 1 ]; then
-        echo "the run ended before its last scenario ($failures check(s) failed until then)"
-        status=1
-    elif [ "$failures" -ne 0 ]; then
-        echo "$failures check(s) failed"
-        status=1
-    fi
-    exit "$status"
+    registered && fail "the service is still registered after clearing away"
+    [ -n "$(installed_products)" ] && fail "the package is still installed after clearing away"
+    finish_run
 }
 trap finish EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
 
 clear_stage
 mkdir -p "$install_dir" "$config_dir" || exit 1
@@ -407,6 +271,3 @@ if timeout 60 "$wine_run" reg query "$event_source_key" >/dev/null 2>&1; then
 fi
 
 completed=1
-if [ "$failures" -eq 0 ]; then
-    echo "All checks passed"
-fi

@@ -27,60 +27,22 @@ if [ "$#" -ne 2 ] || [ ! -f "$1" ] || [ ! -d "$2" ]; then
 fi
 exe_source=$1
 standins=$2
-script_dir=$(cd -- "$(dirname -- "$0")" && pwd)
-wine_run=$script_dir/wine-run.sh
-
-. "$script_dir/wine-env.sh"
-drive_c=$WINEPREFIX/drive_c
-service=quillmark_snaptel
-registry_key='HKLM\System\CurrentControlSet\Services\quillmark_snaptel'
-event_source_key='HKLM\System\CurrentControlSet\Services\EventLog\Application\quillmark_snaptel'
+. "$(dirname -- "$0")/wine-checks.sh"
 install_dir="$drive_c/Program Files/Quillmark Service Test"
-install_windows='C:\Program Files\Quillmark Service Test'
+install_windows=$(windows_path "$install_dir")
 exe_windows="$install_windows\\quillmark_snaptel.exe"
 logs_dir="$drive_c/Quillmark Service Logs"
-logs_windows='C:\Quillmark Service Logs'
+logs_windows=$(windows_path "$logs_dir")
 config_dir="$drive_c/Quillmark Service Config"
-config_windows='C:\Quillmark Service Config\snap config.yaml'
+config_windows="$(windows_path "$config_dir")\\snap config.yaml"
 launches=$install_dir/snapteld-launches.txt
 temp_dir=$drive_c/ProgramData/Quillmark/Snap/temp
-agent=snapteld.exe
 # The file on disk; the service launches and looks for snapteld.exe.
 agent_file=SnapTelD.exe
-collector=snap-plugin-collector-qmsystem.exe
-publisher=snap-plugin-publisher-quillmark.exe
+# How the installed folder appears in a command line, ahead of the program's name.
+folder_mark="Quillmark Service Test\\"
 
-scratch=$(mktemp -d /tmp/quillmark-service.XXXXXX) || exit 1
-transcript=$scratch/transcript.txt
-: >"$transcript"
-
-failures=0
-completed=0
-fail() {
-    echo "  FAIL: $*"
-    failures=$((failures + 1))
-}
-
-# --- Running Wine commands -------------------------------------------------------------
-
-# Runs a Wine command with a time limit of $1 seconds. Its output goes to the transcript,
-# which is shown when a check fails. Sets cmd_rc and cmd_out (standard output without CR).
-run_wine() {
-    local limit=$1
-    shift
-    timeout "$limit" "$wine_run" "$@" >"$scratch/out" 2>"$scratch/err"
-    cmd_rc=$?
-    cmd_out=$(tr -d '\r' <"$scratch/out")
-    {
-        printf '$ wine'
-        printf ' %q' "$@"
-        printf '   (exit code %s)\n' "$cmd_rc"
-        sed 's/^/    /' <<<"$cmd_out"
-    } >>"$transcript"
-    if [ "$cmd_rc" -eq 124 ]; then
-        fail "'wine $*' did not end within $limit s"
-    fi
-}
+# --- Running the executable --------------------------------------------------------------
 
 # The log of the next command: the settings file beside the executable names it.
 # Sets log (its Unix path).
@@ -100,64 +62,8 @@ run_executable() {
     fi
 }
 
-registered() {
-    timeout 60 "$wine_run" reg query "$registry_key" >/dev/null 2>&1
-}
-
-# Polls "sc query" until the service reports state $1 ($2 is its name), at most $3 s.
-wait_for_state() {
-    local number=$1 name=$2 limit=$3 start=$SECONDS
-    while [ $((SECONDS - start)) -lt "$limit" ]; do
-        run_wine 30 sc query "$service"
-        if grep -Eq "STATE +: $number +$name" <<<"$cmd_out"; then
-            return 0
-        fi
-        sleep 1
-    done
-    return 1
-}
-
-# --- Processes, seen from the Linux side -------------------------------------------------
-
-# Wine gives each process its Windows command line, so a program of the installed
-# folder is found by its path; programs of other tests are never matched. Read from
-# /proc, which needs no package of its own.
-# Prints "<Linux pid> <command line>" for each process whose command line holds $1.
-processes_with() {
-    local entry pid command_line
-    for entry in /proc/[0-9]*/cmdline; do
-        command_line=$(tr '\0' ' ' <"$entry" 2>/dev/null) || continue
-        if [[ $command_line == *"$1"* ]]; then
-            pid=${entry#/proc/}
-            printf '%s %s\n' "${pid%/cmdline}" "${command_line% }"
-        fi
-    done
-}
-
-# How the installed folder appears in a command line, ahead of the program's name.
-folder_mark="Quillmark Service Test\\"
-
-# The Linux ids of the installed program named $1, in one line.
-installed_pids() {
-    processes_with "$folder_mark$1" | cut -d' ' -f1 | sort -n | tr '\n' ' '
-}
-
-# True when exactly one agent and one of each plugin of the installed folder run.
-group_running() {
-    local name pids
-    for name in "$agent" "$collector" "$publisher"; do
-        pids=$(installed_pids "$name")
-        [ "$(wc -w <<<"$pids")" -eq 1 ] || return 1
-    done
-}
-
 launch_count() {
     if [ -f "$launches" ]; then wc -l <"$launches"; else echo 0; fi
-}
-
-show_processes() {
-    echo "  --- processes of the installed folder:"
-    processes_with "$folder_mark" | sed 's/^/    /'
 }
 
 # --- Log checks ----------------------------------------------------------------------------
@@ -204,15 +110,6 @@ expect_no_line() {
     has_line "$1" && fail "the log has '$1'"
 }
 
-# Waits at most $2 s until the log holds a line with $1.
-wait_for_log() {
-    local start=$SECONDS
-    until grep -qF -- "$1" "$log" 2>/dev/null; do
-        [ $((SECONDS - start)) -lt "$2" ] || return 1
-        sleep 1
-    done
-}
-
 # The given lines appear in the log in this order, other lines possibly between them.
 expect_in_order() {
     local index=0 wanted
@@ -244,39 +141,16 @@ show_log() {
 
 # --- Setting up and clearing away -------------------------------------------------------------
 
-# Stops and removes the service if it is registered, ends whatever of the installed
-# folder still runs, and removes the files. Used before the run and on every exit.
+# The service, the programs of the installed folder and the files go, before the run and
+# on every exit.
 clear_stage() {
-    if registered; then
-        timeout 60 "$wine_run" sc stop "$service" >/dev/null 2>&1
-        local start=$SECONDS
-        while [ $((SECONDS - start)) -lt 30 ]; do
-            timeout 30 "$wine_run" sc query "$service" 2>/dev/null | grep -Eq 'STATE +: 1 ' && break
-            sleep 1
-        done
-        timeout 60 "$wine_run" sc delete "$service" >/dev/null 2>&1
-    fi
-    # The manager cannot stop a service whose process hangs; ending it by its Unix id
-    # ends only programs of this test's folder.
-    local pids
-    pids=$(processes_with "$folder_mark" | cut -d' ' -f1)
-    if [ -n "$pids" ]; then
-        # shellcheck disable=SC2086
-        kill -KILL $pids 2>/dev/null
-        sleep 1
-    fi
-    # The manager keeps a service marked for deletion while its process has not
-    # reported stopping; the registry key is what a later session would start it from.
-    if registered; then
-        timeout 60 "$wine_run" reg delete "$registry_key" /f >/dev/null 2>&1
-    fi
+    remove_service
     rm -rf "$install_dir" "$logs_dir" "$config_dir"
 }
 
 finish() {
     if [ "$failures" -ne 0 ] || [ "$completed" -ne 1 ]; then
-        echo "  --- Wine commands and their output:"
-        sed 's/^/    /' "$transcript"
+        show_transcript
         local file
         for file in "$logs_dir"/*.log; do
             [ -f "$file" ] || continue
@@ -287,25 +161,10 @@ finish() {
         sed 's/^/    /' "$launches" 2>/dev/null
     fi
     clear_stage
-    local status=0
-    if registered; then
-        echo "  FAIL: the service is still registered after clearing away"
-        status=1
-    fi
-    rm -rf "$scratch"
-    if [ "$completed" -ne 1 ]; then
-        echo "the run ended before its last scenario ($failures check(s) failed until then)"
-        status=1
-    elif [ "$failures" -ne 0 ]; then
-        echo "$failures check(s) failed"
-        status=1
-    fi
-    exit "$status"
+    registered && fail "the service is still registered after clearing away"
+    finish_run
 }
 trap finish EXIT
-# A time-out or an interrupt must still clear away.
-trap 'exit 130' INT
-trap 'exit 143' TERM
 
 clear_stage
 mkdir -p "$install_dir" "$logs_dir" "$config_dir" || exit 1
@@ -393,23 +252,20 @@ start_service() {
     if [ "$cmd_rc" -ne 0 ]; then
         fail "'sc start' exited with $cmd_rc"
     fi
-    if ! wait_for_state 4 RUNNING 30; then
+    if ! wait_for_state RUNNING 30; then
         fail "the service did not reach RUNNING within 30 s"
     fi
-    local start=$SECONDS
-    while [ $((SECONDS - start)) -lt 30 ] && ! group_running; do
-        sleep 1
-    done
+    wait_until 30 group_running
+}
+
+folder_idle() {
+    [ -z "$(processes_with "$folder_mark")" ]
 }
 
 # Waits at most 15 s until no program of the installed folder runs: the process writes its
 # last lines after it has reported the stop.
 wait_until_folder_idle() {
-    local start=$SECONDS
-    while [ $((SECONDS - start)) -lt 15 ] && [ -n "$(processes_with "$folder_mark")" ]; do
-        sleep 1
-    done
-    if [ -n "$(processes_with "$folder_mark")" ]; then
+    if ! wait_until 15 folder_idle; then
         fail "programs of the installed folder still run 15 s after the stop"
         show_processes
     fi
@@ -484,7 +340,7 @@ fi
 echo "Scenario first health cycle: the agent, its file named $agent_file, is found and left running"
 before=$failures
 log=$service_log
-if ! wait_for_log ':<D>:  ServiceWorkerThread all system plugins are running.' 75; then
+if ! wait_for_line ':<D>:  ServiceWorkerThread all system plugins are running.' "$log" 75; then
     fail "no health cycle found the plugins running within 75 s of the start"
 fi
 read_log
@@ -503,16 +359,10 @@ if [ "$cmd_rc" -ne 0 ]; then
     fail "taskkill of $collector exited with $cmd_rc"
 fi
 kill_time=$SECONDS
-restarted=0
-while [ $((SECONDS - kill_time)) -lt 75 ]; do
-    if [ "$(launch_count)" -ge 2 ] && group_running &&
-        [ "$(installed_pids "$agent")" != "$first_agent" ]; then
-        restarted=1
-        break
-    fi
-    sleep 1
-done
-if [ "$restarted" -eq 1 ]; then
+group_restarted() {
+    [ "$(launch_count)" -ge 2 ] && group_running && [ "$(installed_pids "$agent")" != "$first_agent" ]
+}
+if wait_until 75 group_restarted; then
     echo "  restarted $((SECONDS - kill_time)) s after the plugin was ended"
     if [ "$(installed_pids "$collector")" = "$first_collector" ] ||
         [ "$(installed_pids "$publisher")" = "$first_publisher" ]; then
@@ -532,7 +382,7 @@ run_wine 60 sc stop "$service"
 if [ "$cmd_rc" -ne 0 ]; then
     fail "'sc stop' exited with $cmd_rc"
 fi
-if ! wait_for_state 1 STOPPED 30; then
+if ! wait_for_state STOPPED 30; then
     fail "the service did not reach STOPPED within 30 s"
 fi
 wait_until_folder_idle
@@ -592,7 +442,7 @@ start_service
 # An upgrade of the agent renames its file away for a moment; a plugin ends meanwhile.
 mv "$install_dir/$agent_file" "$install_dir/$agent_file.moved"
 run_wine 30 taskkill /F /IM "$collector"
-if ! wait_for_state 1 STOPPED 80; then
+if ! wait_for_state STOPPED 80; then
     fail "the service did not stop within 80 s of the plugin's end"
 elif ! grep -Eq 'WIN32_EXIT_CODE +: 575 ' <<<"$cmd_out"; then
     fail "sc query shows $(grep WIN32_EXIT_CODE <<<"$cmd_out") after the failed restart, expected 575"
@@ -627,6 +477,3 @@ if [ "$cmd_rc" -eq 0 ]; then
 fi
 
 completed=1
-if [ "$failures" -eq 0 ]; then
-    echo "All checks passed"
-fi

@@ -16,50 +16,23 @@ fi
 build=$1
 version=$2
 standins=$3
-script_dir=$(cd -- "$(dirname -- "$0")" && pwd)
-. "$script_dir/wine-env.sh"
 if ! command -v osslsigncode >/dev/null || ! command -v msiextract >/dev/null; then
     echo "osslsigncode or msiextract is missing: run scripts/install-dependencies.sh"
     exit 77
 fi
+script_dir=$(cd -- "$(dirname -- "$0")" && pwd)
+. "$script_dir/wine-checks.sh"
 
-service=quillmark_snaptel
-install_dir="$WINEPREFIX/drive_c/Program Files/Quillmark Signed Test"
-install_windows='C:\Program Files\Quillmark Signed Test'
+install_dir="$drive_c/Program Files/Quillmark Signed Test"
+install_windows=$(windows_path "$install_dir")
 name=quillmark_snaptel-$version-win64
-scratch=$(mktemp -d /tmp/quillmark-signed.XXXXXX) || exit 1
-failures=0
-fail() {
-    echo "  FAIL: $*"
-    failures=$((failures + 1))
-}
-wine_quiet() {
-    timeout 60 "$script_dir/wine-run.sh" "$@" >"$scratch/out" 2>&1
-}
-# Polls "sc query" for up to 30 s until the service's state is $1.
-wait_for_state() {
-    local start=$SECONDS
-    until wine_quiet sc query "$service" && grep -Eq "STATE +: [0-9]+ +$1" "$scratch/out"; do
-        [ $((SECONDS - start)) -lt 30 ] || return 1
-        sleep 1
-    done
-}
-# Wine starts an automatic service again in every later session of the prefix.
 clear_service() {
-    if wine_quiet sc query "$service"; then
-        wine_quiet sc stop "$service"
-        wait_for_state STOPPED
-        wine_quiet sc delete "$service"
-    fi
+    remove_service
     rm -rf "$install_dir"
 }
 finish() {
     clear_service
-    rm -rf "$scratch"
-    if [ "$failures" -ne 0 ]; then
-        echo "$failures check(s) failed"
-        exit 1
-    fi
+    finish_run
 }
 trap finish EXIT
 clear_service
@@ -100,18 +73,19 @@ printf '[SERVICE]\r\nLogFile=%s\\service.log\r\n[AGENT]\r\nConfigFile=C:\\snap.y
 printf 'WScript.Echo(new ActiveXObject("Scripting.FileSystemObject").GetFileVersion(WScript.Arguments(0)));\r\n' \
     >"$install_dir/version.js"
 IFS=. read -r -a numbers <<<"$version.0.0.0"
-wine_quiet cscript //nologo "$install_windows\\version.js" "$install_windows\\quillmark_snaptel.exe"
-[ "$(tr -d '\r' <"$scratch/out")" = "$(IFS=.; echo "${numbers[*]:0:4}")" ] ||
-    fail "the signed executable's version is '$(cat "$scratch/out")', not $version"
-wine_quiet "$install_windows\\quillmark_snaptel.exe" install
-wine_quiet sc start "$service"
-wait_for_state RUNNING || fail "the signed service did not reach RUNNING: $(cat "$scratch/out")"
-wine_quiet sc stop "$service"
-wait_for_state STOPPED || fail "the signed service did not stop: $(cat "$scratch/out")"
-wine_quiet "$install_windows\\quillmark_snaptel.exe" uninstall
-wine_quiet sc query "$service" && fail "the service is still registered after uninstall"
+run_wine 60 cscript //nologo "$install_windows\\version.js" "$install_windows\\quillmark_snaptel.exe"
+[ "$cmd_out" = "$(IFS=.; echo "${numbers[*]:0:4}")" ] ||
+    fail "the signed executable's version is '$cmd_out', not $version"
+run_wine 60 "$install_windows\\quillmark_snaptel.exe" install
+run_wine 60 sc start "$service"
+wait_for_state RUNNING 30 || fail "the signed service did not reach RUNNING: $cmd_out"
+run_wine 60 sc stop "$service"
+wait_for_state STOPPED 30 || fail "the signed service did not stop: $cmd_out"
+run_wine 60 "$install_windows\\quillmark_snaptel.exe" uninstall
+run_wine 60 sc query "$service"
+[ "$cmd_rc" -eq 0 ] && fail "the service is still registered after uninstall"
 
 echo "A wrong password ends with an error and leaves no package"
 QUILLMARK_SIGN_PASSWORD=wrong package && fail "package.sh succeeded with a wrong password"
 [ -z "$(ls "$scratch/packages")" ] || fail "a wrong password left packages: $(ls "$scratch/packages")"
-[ "$failures" -eq 0 ] && echo "All checks passed"
+completed=1

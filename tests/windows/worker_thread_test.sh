@@ -16,62 +16,44 @@ if [ "$#" -ne 2 ] || [ ! -f "$1" ] || [ ! -d "$2" ]; then
 fi
 tests_exe=$1
 standins=$2
-script_dir=$(cd -- "$(dirname -- "$0")" && pwd)
-wine_run=$script_dir/wine-run.sh
-
-. "$script_dir/wine-env.sh"
-drive_c=$WINEPREFIX/drive_c
+. "$(dirname -- "$0")/wine-checks.sh"
 install_dir="$drive_c/Program Files/Quillmark Test"
-install_windows='C:\Program Files\Quillmark Test'
+install_windows=$(windows_path "$install_dir")
 config_dir="$drive_c/Quillmark Config"
 decoy=$drive_c/Program.exe
 decoy_record=$drive_c/snapteld-launches.txt
 log=$install_dir/quillmark_snaptel.log
 
-scratch=$(mktemp -d /tmp/quillmark-worker-thread.XXXXXX) || exit 1
-out=$scratch/stdout.txt
-err=$scratch/stderr.txt
-
 # Ends any agent or plugin a failed run left behind (taskkill fails when none runs),
 # then removes what the script put in place.
 clear_stage() {
-    for name in snapteld.exe snap-plugin-collector-qmsystem.exe \
-        snap-plugin-publisher-quillmark.exe Program.exe; do
+    for name in "$agent" "$collector" "$publisher" Program.exe; do
         timeout 30 "$wine_run" taskkill /F /IM "$name" >/dev/null 2>&1
     done
-    rm -rf "$install_dir" "$config_dir" "$decoy" "$decoy_record" "$scratch"
+    rm -rf "$install_dir" "$config_dir" "$decoy" "$decoy_record"
+    finish_run
 }
 trap clear_stage EXIT
-
-failures=0
-fail() {
-    echo "  FAIL: $*"
-    failures=$((failures + 1))
-}
 
 rm -rf "$install_dir" "$config_dir" "$decoy" "$decoy_record"
 mkdir -p "$install_dir" "$config_dir" || exit 1
 cp "$tests_exe" "$install_dir/supervision_tests.exe" || exit 1
-for name in snapteld.exe snap-plugin-collector-qmsystem.exe snap-plugin-publisher-quillmark.exe; do
+for name in "$agent" "$collector" "$publisher"; do
     cp "$standins/$name" "$install_dir/$name" || exit 1
 done
-cp "$standins/snapteld.exe" "$decoy" || exit 1
+cp "$standins/$agent" "$decoy" || exit 1
 printf 'plugins: []\r\n' >"$config_dir/snap config.yaml"
 printf '%s\r\n' '[SERVICE]' 'LogLevel=0' "LogFile=$install_windows\\quillmark_snaptel.log" \
     '[AGENT]' 'ConfigFile=C:\Quillmark Config\snap config.yaml' \
     >"$install_dir/quillmark_snaptel.ini"
 
 echo "Running the worker thread for one health cycle (about 70 s)"
-QM_WORKER_SCENARIO=1 timeout 200 "$wine_run" "$install_windows\\supervision_tests.exe" \
-    >"$out" 2>"$err"
-rc=$?
+QM_WORKER_SCENARIO=1 run_wine --as supervision_tests 200 "$install_windows\\supervision_tests.exe"
 
-if [ "$rc" -eq 124 ]; then
-    fail "supervision_tests did not end within 200 s"
-elif [ "$rc" -ne 0 ]; then
-    fail "supervision_tests exited with $rc"
+if [ "$cmd_rc" -ne 0 ] && [ "$cmd_rc" -ne 124 ]; then
+    fail "supervision_tests exited with $cmd_rc"
 fi
-if ! grep -qF '[       OK ] WorkerThread.RestartsTheGroupWhenAPluginEndsAndStopsOnRequest' "$out"; then
+if ! grep -qF '[       OK ] WorkerThread.RestartsTheGroupWhenAPluginEndsAndStopsOnRequest' "$scratch/out"; then
     fail "WorkerThread.RestartsTheGroupWhenAPluginEndsAndStopsOnRequest did not run and pass"
 fi
 if [ -e "$decoy_record" ]; then
@@ -80,15 +62,10 @@ if [ -e "$decoy_record" ]; then
 fi
 
 if [ "$failures" -ne 0 ]; then
-    echo "  --- standard output:"
-    sed 's/^/    /' "$out"
-    echo "  --- standard error:"
-    sed 's/^/    /' "$err"
+    show_output
     echo "  --- launches recorded beside the agent:"
     sed 's/^/    /' "$install_dir/snapteld-launches.txt" 2>/dev/null
     echo "  --- the service's log:"
     sed 's/^/    | /' "$log" 2>/dev/null
-    echo "$failures check(s) failed"
-    exit 1
 fi
-echo "All checks passed"
+completed=1

@@ -3,7 +3,8 @@
 # lacks. Does nothing when everything is there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine wine64 wixl msitools osslsigncode openssl)
+packages=(cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine wine64 wixl msitools osslsigncode openssl
+          clang-format clang-tidy)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

@@ -33,6 +33,8 @@
 #include <utility>
 #include <vector>
 
+#include "cleanup/cleanup.h"
+#include "cleanup/delete_tree.h"
 #include "logging/diagnostic_log.h"
 #include "measuring.h"
 #include "platform/clock.h"
@@ -44,8 +46,6 @@
 #include "platform/services.h"
 #include "platform/threads_and_events.h"
 #include "platform/unique_handle.h"
-#include "cleanup/cleanup.h"
-#include "cleanup/delete_tree.h"
 #include "process/find_processes.h"
 #include "settings/settings_file.h"
 #include "supervision/agent_command_line.h"

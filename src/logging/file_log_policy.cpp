@@ -2,16 +2,26 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
 
 #include "logging/own_file.h"
 #include "platform/file_handles.h"
 
 namespace logging {
+namespace {
+
+// A UTF-16 unit's number, read through wchar_t's unsigned type: wchar_t is signed in the
+// native build.
+std::uint32_t unit_number(wchar_t unit) {
+    return static_cast<std::make_unsigned_t<wchar_t>>(unit);
+}
+
+}  // namespace
 
 void append_log_bytes(std::string& bytes, const std::wstring& text) {
     bytes.reserve(bytes.size() + text.size() + 1);
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto code = static_cast<std::uint32_t>(text[i]);
+        const auto code = unit_number(text[i]);
         if (code <= 0xFF) {
             bytes.push_back(static_cast<char>(code));
             continue;
@@ -20,7 +30,7 @@ void append_log_bytes(std::string& bytes, const std::wstring& text) {
         // A character outside the basic plane is two UTF-16 units but one character.
         const bool high_surrogate = code >= 0xD800 && code <= 0xDBFF;
         if (high_surrogate && i + 1 < text.size()) {
-            const auto next = static_cast<std::uint32_t>(text[i + 1]);
+            const auto next = unit_number(text[i + 1]);
             if (next >= 0xDC00 && next <= 0xDFFF) {
                 ++i;
             }

@@ -65,13 +65,16 @@ class logger {
         // Leave `pending` empty for the next line even when formatting throws. Its buffer,
         // and the line's, are kept from line to line: a line then takes no allocation.
         struct clear_pending {
-            std::wostringstream& stream;
+            explicit clear_pending(std::wostringstream& to_clear) : stream(to_clear) {}
+            clear_pending(const clear_pending&) = delete;
+            clear_pending& operator=(const clear_pending&) = delete;
             ~clear_pending() {
                 std::wstring buffer = std::move(stream).str();
                 buffer.clear();
                 stream.str(std::move(buffer));
                 stream.clear();
             }
+            std::wostringstream& stream;
         } cleared_on_exit{pending};
 
         pending << severity_tag(Level);

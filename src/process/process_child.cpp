@@ -51,8 +51,7 @@ bool process_child::terminate() const {
 }
 
 void terminate_all(const process_list& processes) {
-    for (const auto& entry : processes) {
-        const std::shared_ptr<process_child> process = entry;
+    for (const auto& process : processes) {
         if (process->is_running()) {
             process->terminate();
         }

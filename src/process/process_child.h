@@ -19,6 +19,7 @@ class process_child {
     explicit process_child(platform::unique_handle process) : process_(std::move(process)) {}
     process_child(const process_child&) = delete;
     process_child& operator=(const process_child&) = delete;
+    ~process_child() = default;
 
     platform::handle handle() const { return process_.get(); }
 

@@ -36,13 +36,12 @@ extern "C" int wmain(int argc, wchar_t* argv[]) {
         return report_unusable_log(error);
     }
 
-    if (argc < 2) {
-        service::run_service();
-    } else if (is_command(argv[1], L"install")) {
+    if (argc >= 2 && is_command(argv[1], L"install")) {
         service::install_service();
-    } else if (is_command(argv[1], L"uninstall")) {
+    } else if (argc >= 2 && is_command(argv[1], L"uninstall")) {
         service::uninstall_service();
     } else {
+        // The service manager starts it with no argument; any other word runs it as well.
         service::run_service();
     }
 

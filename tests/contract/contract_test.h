@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/handles.h"
 #include "platform/threads_and_events.h"
@@ -18,6 +21,34 @@ class contract_test : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+};
+
+// A directory of the test's own, made and removed by each machine in its own way: the
+// real file system on Windows, the file tree of the simulated machine natively. Names
+// are relative to it.
+class scratch {
+  public:
+    scratch();
+    ~scratch();
+    scratch(const scratch&) = delete;
+    scratch& operator=(const scratch&) = delete;
+
+    // Its full path, drive included, with backslashes.
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+    // A directory whose parent exists.
+    void make_directory(const std::wstring& name) const;
+    void write(const std::wstring& name, const std::string& bytes) const;
+    // Its bytes may not be kept.
+    void make_read_only(const std::wstring& name) const;
+    bool exists(const std::wstring& name) const;
+    std::optional<std::string> content(const std::wstring& name) const;
+
+  private:
+    std::wstring path_;
+    // Made read-only, and so to be made writable again before the directory goes.
+    mutable std::vector<std::wstring> read_only_;
 };
 
 // Long enough for a wait that must end not to end by time-out on a slow machine.

@@ -72,12 +72,13 @@ struct agent_group_stopper {
 };
 
 TEST(LogInheritance, AgentLaunchedWithInheritanceDoesNotHoldTheLog) {
+    // The one log of the test, which alone holds the file until it ends.
+    std::optional<logging::diagnostic_log> process_log;
+    process_log.emplace();
     process::process_list found;
     ASSERT_TRUE(process::find_processes(L"snap", found));
     ASSERT_TRUE(found.empty()) << "an agent or plugin process runs before the test";
 
-    std::optional<logging::diagnostic_log> process_log;
-    process_log.emplace();
     supervision::agent_group group;
     logging::log_debug(L"LogInheritance", L"log created before the launch");
     const fs::path log = configured_log_file();

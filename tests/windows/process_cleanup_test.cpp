@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "cleanup/cleanup.h"
 #include "file_calls.h"
 #include "logging/diagnostic_log.h"
 #include "platform/errors.h"
@@ -28,7 +29,6 @@
 #include "platform/processes.h"
 #include "platform/settings.h"
 #include "platform/threads_and_events.h"
-#include "cleanup/cleanup.h"
 #include "process/find_processes.h"
 #include "process/kill_processes.h"
 #include "standin_process.h"
@@ -100,6 +100,18 @@ class service_log_environment : public testing::Environment {
 
 [[maybe_unused]] testing::Environment* const log_environment =
     testing::AddGlobalTestEnvironment(new service_log_environment);
+
+// Each test has a log of its own, which ends with it as its process would: the tests of
+// the run open the same file, and one deletes it.
+class log_per_test : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo& /*test*/) override { test_log().emplace(); }
+    void OnTestEnd(const testing::TestInfo& /*test*/) override { test_log().reset(); }
+};
+
+[[maybe_unused]] const bool log_per_test_listening = [] {
+    testing::UnitTest::GetInstance()->listeners().Append(new log_per_test);
+    return true;
+}();
 
 // Starts the log afresh: the next line logged empties the file, as a new process would.
 void start_new_log() {

@@ -2,34 +2,34 @@
 
 namespace sim {
 
-std::time_t machine::impl::wall_clock() const {
+std::time_t clock_state::wall_clock() const {
     return wall_base + static_cast<std::time_t>((elapsed_ms - wall_base_ms) / 1000);
 }
 
 std::time_t machine::now() const {
     std::lock_guard guard(impl_->lock);
-    return impl_->wall_clock();
+    return impl_->clock.wall_clock();
 }
 
 void machine::set_time(std::time_t when) {
     std::lock_guard guard(impl_->lock);
-    impl_->wall_base = when;
-    impl_->wall_base_ms = impl_->elapsed_ms;
+    impl_->clock.wall_base = when;
+    impl_->clock.wall_base_ms = impl_->clock.elapsed_ms;
 }
 
 void machine::set_utc_offset(std::int32_t seconds) {
     std::lock_guard guard(impl_->lock);
-    impl_->utc_offset = seconds;
+    impl_->clock.utc_offset = seconds;
 }
 
 std::uint64_t machine::elapsed_ms() const {
     std::lock_guard guard(impl_->lock);
-    return impl_->elapsed_ms;
+    return impl_->clock.elapsed_ms;
 }
 
 std::vector<std::uint32_t> machine::sleeps() const {
     std::lock_guard guard(impl_->lock);
-    return impl_->sleeps;
+    return impl_->clock.sleeps;
 }
 
 }  // namespace sim
@@ -51,7 +51,7 @@ bool to_local_time(std::time_t when, std::tm& local) {
         std::lock_guard guard(m.lock);
         // localtime sets errno, not the last-error code.
         if (m.enter(sim::operation::to_local_time)) return false;
-        offset = m.utc_offset;
+        offset = m.clock.utc_offset;
     }
     const std::time_t shifted = when + offset;
     return gmtime_r(&shifted, &local) != nullptr;

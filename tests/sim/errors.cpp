@@ -48,12 +48,12 @@ std::map<platform::error_code, std::wstring> default_error_texts() {
 
 void machine::set_error_text(platform::error_code code, std::wstring text) {
     std::lock_guard guard(impl_->lock);
-    impl_->error_texts[code] = std::move(text);
+    impl_->errors.texts[code] = std::move(text);
 }
 
 std::vector<std::wstring> machine::debug_output() const {
     std::lock_guard guard(impl_->lock);
-    return impl_->debug_output;
+    return impl_->errors.debug_output;
 }
 
 }  // namespace sim
@@ -74,8 +74,8 @@ std::wstring format_message(error_code code) {
     if (auto error = m.enter(sim::operation::format_message, std::to_wstring(code))) {
         return sim::failure(std::wstring{}, *error);
     }
-    const auto found = m.error_texts.find(code);
-    if (found == m.error_texts.end() || found->second.empty()) {
+    const auto found = m.errors.texts.find(code);
+    if (found == m.errors.texts.end() || found->second.empty()) {
         return sim::failure(std::wstring{}, sim::error_mr_mid_not_found);
     }
     return found->second;
@@ -86,7 +86,7 @@ void output_debug_string(const wchar_t* text) {
     std::lock_guard guard(m.lock);
     // The call reports nothing: a text it could not deliver is simply not seen.
     if (m.enter(sim::operation::output_debug_string)) return;
-    m.debug_output.emplace_back(text != nullptr ? text : L"");
+    m.errors.debug_output.emplace_back(text != nullptr ? text : L"");
 }
 
 }  // namespace platform

@@ -11,34 +11,32 @@ std::wstring registry_path(const std::wstring& subkey) {
 
 }  // namespace
 
-// The key `subkey` and each key above it, made where missing, as RegCreateKeyExW makes
-// them; the key's path as keys are compared.
-std::wstring make_registry_key(machine::impl& m, const std::wstring& subkey) {
+std::wstring event_log_state::make_registry_key(const std::wstring& subkey) {
     const std::wstring spelled = clean_path(subkey);
     for (std::size_t at = 0; at != std::wstring::npos;) {
         at = spelled.find(L'\\', at + 1);
         const std::wstring part = spelled.substr(0, at);
-        m.registry.try_emplace(to_lower(part), registry_entry{part, {}});
+        registry.try_emplace(to_lower(part), registry_entry{part, {}});
     }
     return registry_path(spelled);
 }
 
 std::vector<reported_event> machine::events() const {
     std::lock_guard guard(impl_->lock);
-    return impl_->events;
+    return impl_->event_log.events;
 }
 
 std::optional<std::map<std::wstring, registry_value>> machine::registry_key(
     const std::wstring& subkey) const {
     std::lock_guard guard(impl_->lock);
-    const auto found = impl_->registry.find(registry_path(subkey));
-    if (found == impl_->registry.end()) return std::nullopt;
+    const auto found = impl_->event_log.registry.find(registry_path(subkey));
+    if (found == impl_->event_log.registry.end()) return std::nullopt;
     return found->second.values;
 }
 
 void machine::create_registry_key(const std::wstring& subkey) {
     std::lock_guard guard(impl_->lock);
-    make_registry_key(*impl_, subkey);
+    impl_->event_log.make_registry_key(subkey);
 }
 
 }  // namespace sim
@@ -59,7 +57,7 @@ handle register_event_source(const wchar_t* source) {
     sim::handle_record record;
     record.kind = sim::handle_kind::event_source;
     record.name = source;
-    return m.add_handle(std::move(record));
+    return m.handles.add(std::move(record));
 }
 
 namespace {
@@ -69,11 +67,11 @@ namespace {
 bool close_of(handle value, sim::handle_kind kind) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    if (m.find_handle(value, kind) == nullptr) {
-        ++m.stale_handle_uses;
+    if (m.handles.find(value, kind) == nullptr) {
+        ++m.handles.stale_uses;
         return sim::failure(false, error_invalid_handle);
     }
-    m.handles.erase(reinterpret_cast<std::uintptr_t>(value));
+    m.handles.open.erase(reinterpret_cast<std::uintptr_t>(value));
     return true;
 }
 
@@ -89,13 +87,13 @@ bool report_event(handle source, std::uint16_t type, std::uint32_t event_id, con
     if (auto error = m.enter(sim::operation::report_event)) {
         return sim::failure(false, *error);
     }
-    const sim::handle_record* record = m.find_handle(source, sim::handle_kind::event_source);
+    const sim::handle_record* record = m.handles.find(source, sim::handle_kind::event_source);
     if (record == nullptr) {
-        ++m.stale_handle_uses;
+        ++m.handles.stale_uses;
         return sim::failure(false, error_invalid_handle);
     }
     if (text == nullptr) return sim::failure(false, error_invalid_parameter);
-    m.events.push_back({record->name, type, event_id, text});
+    m.event_log.events.push_back({record->name, type, event_id, text});
     return true;
 }
 
@@ -109,8 +107,8 @@ handle create_machine_registry_key(const wchar_t* subkey) {
     if (path.empty()) return sim::failure<handle>(nullptr, error_invalid_parameter);
     sim::handle_record record;
     record.kind = sim::handle_kind::registry_key;
-    record.name = sim::make_registry_key(m, path);
-    return m.add_handle(std::move(record));
+    record.name = m.event_log.make_registry_key(path);
+    return m.handles.add(std::move(record));
 }
 
 namespace {
@@ -118,15 +116,15 @@ namespace {
 bool set_value(handle key, const wchar_t* name, sim::registry_value value) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    const sim::handle_record* record = m.find_handle(key, sim::handle_kind::registry_key);
+    const sim::handle_record* record = m.handles.find(key, sim::handle_kind::registry_key);
     if (auto error = m.enter(sim::operation::set_registry_value, record ? record->name : L"")) {
         return sim::failure(false, *error);
     }
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
-    const auto found = m.registry.find(record->name);
+    const auto found = m.event_log.registry.find(record->name);
     // A key deleted while it was open takes no values.
     constexpr error_code error_key_deleted = 1018;
-    if (found == m.registry.end()) return sim::failure(false, error_key_deleted);
+    if (found == m.event_log.registry.end()) return sim::failure(false, error_key_deleted);
     auto& values = found->second.values;
     const std::wstring spelled = name != nullptr ? name : L"";
     std::erase_if(values, [&](const auto& stored) {
@@ -156,16 +154,16 @@ bool delete_machine_registry_key(const wchar_t* subkey) {
     if (auto error = m.enter(sim::operation::delete_registry_key, path)) {
         return sim::failure(false, *error);
     }
-    const auto found = m.registry.find(path);
-    if (path.empty() || found == m.registry.end()) {
+    const auto found = m.event_log.registry.find(path);
+    if (path.empty() || found == m.event_log.registry.end()) {
         return sim::failure(false, error_file_not_found);
     }
     // A key with keys under it is refused, as RegDeleteKeyW refuses it.
-    const auto below = m.registry.lower_bound(path + L'\\');
-    if (below != m.registry.end() && below->first.starts_with(path + L'\\')) {
+    const auto below = m.event_log.registry.lower_bound(path + L'\\');
+    if (below != m.event_log.registry.end() && below->first.starts_with(path + L'\\')) {
         return sim::failure(false, error_access_denied);
     }
-    m.registry.erase(found);
+    m.event_log.registry.erase(found);
     return true;
 }
 

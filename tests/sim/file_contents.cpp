@@ -14,10 +14,10 @@ constexpr platform::error_code error_after_write = error_already_exists;
 constexpr platform::error_code error_disk_full = 112;
 
 // A file's bytes replaced, the volume's free space following the change in size.
-void replace_content(machine::impl& m, std::string& content, std::string bytes) {
-    if (m.free_space) {
-        *m.free_space += content.size();
-        *m.free_space -= std::min(*m.free_space, bytes.size());
+void replace_content(files_state& fs, std::string& content, std::string bytes) {
+    if (fs.free_space) {
+        *fs.free_space += content.size();
+        *fs.free_space -= std::min(*fs.free_space, bytes.size());
     }
     content = std::move(bytes);
 }
@@ -27,26 +27,26 @@ void replace_content(machine::impl& m, std::string& content, std::string bytes) 
 void machine::write_file(const std::wstring& path, const std::string& bytes) {
     create_file(path);
     std::lock_guard guard(impl_->lock);
-    auto& entry = impl_->files[impl_->locate(impl_->absolute(path), true).key];
-    replace_content(*impl_, entry.content, bytes);
+    auto& entry = impl_->fs.files[impl_->fs.locate(impl_->fs.absolute(path), true).key];
+    replace_content(impl_->fs, entry.content, bytes);
 }
 
 void machine::set_free_space(std::optional<std::size_t> bytes) {
     std::lock_guard guard(impl_->lock);
-    impl_->free_space = bytes;
+    impl_->fs.free_space = bytes;
 }
 
 std::optional<std::string> machine::file_content(const std::wstring& path) const {
     std::lock_guard guard(impl_->lock);
-    const location at = impl_->locate(impl_->absolute(path), true);
-    const auto* found = impl_->entry(at.key);
+    const location at = impl_->fs.locate(impl_->fs.absolute(path), true);
+    const auto* found = impl_->fs.entry(at.key);
     if (found == nullptr || found->kind != entry_kind::file) return std::nullopt;
     return found->content;
 }
 
 void machine::set_current_directory(std::wstring path) {
     std::lock_guard guard(impl_->lock);
-    impl_->current_directory = clean_path(path);
+    impl_->fs.current_directory = clean_path(path);
 }
 
 }  // namespace sim
@@ -68,15 +68,15 @@ handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t shar
         return sim::failure(invalid_handle_value(), error_invalid_parameter);
     }
     error_code refused = 0;
-    const auto normal = sim::win32_path(m.absolute(path), refused);
+    const auto normal = sim::win32_path(m.fs.absolute(path), refused);
     if (!normal) return sim::failure(invalid_handle_value(), refused);
     // A link at the name is opened itself only when asked for; otherwise what it leads to.
     const bool link_itself = (flags_and_attributes & file_flag_open_reparse_point) != 0;
-    const sim::location at = m.locate(*normal, !link_itself);
-    if (!m.is_directory(sim::parent_of(at.key))) {
+    const sim::location at = m.fs.locate(*normal, !link_itself);
+    if (!m.fs.is_directory(sim::parent_of(at.key))) {
         return sim::failure(invalid_handle_value(), error_path_not_found);
     }
-    const auto* existing = m.entry(at.key);
+    const auto* existing = m.fs.entry(at.key);
     // A link opened itself is a file that holds nothing; a directory is never opened.
     const bool openable_link = existing != nullptr && existing->kind == sim::entry_kind::link &&
                                link_itself && !emptying &&
@@ -89,7 +89,7 @@ handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t shar
     // Opening for writing needs every open handle to share writing, and the new one to
     // share it with them in turn (they are all open for writing).
     bool others_open = false;
-    for (const auto& [value, open] : m.handles) {
+    for (const auto& [value, open] : m.handles.open) {
         others_open =
             others_open || (open.kind == sim::handle_kind::file && open.file.key == at.key);
     }
@@ -101,8 +101,8 @@ handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t shar
     const bool existed = existing != nullptr;
     // Created afresh, or emptied: a new entry, its bytes given back to the volume.
     if (!existed || emptying) {
-        if (existed) sim::replace_content(m, m.files[at.key].content, {});
-        m.files[at.key] =
+        if (existed) sim::replace_content(m.fs, m.fs.files[at.key].content, {});
+        m.fs.files[at.key] =
             sim::file_entry{sim::entry_kind::file,
                             at.spelled,
                             archive | (flags_and_attributes & 0xFFFF & ~file_attribute_normal),
@@ -114,7 +114,7 @@ handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t shar
     record.file.key = at.key;
     record.file.share_mode = share_mode;
     record.access = access;
-    const handle opened = m.add_handle(std::move(record));
+    const handle opened = m.handles.add(std::move(record));
     // Both dispositions report a file that was there rather than created, though they
     // succeed.
     set_last_error(existed ? sim::error_already_exists : error_success);
@@ -124,19 +124,19 @@ handle create_file(const wchar_t* name, std::uint32_t access, std::uint32_t shar
 bool set_file_size(handle file, std::uint64_t size) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    auto* record = m.find_handle(file, sim::handle_kind::file);
+    auto* record = m.handles.find(file, sim::handle_kind::file);
     if (auto error = m.enter(sim::operation::set_file_size, record ? record->file.key : L"")) {
         return sim::failure(false, *error);
     }
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
     if ((record->access & generic_write) == 0) return sim::failure(false, error_access_denied);
-    const auto found = m.files.find(record->file.key);
-    if (found == m.files.end() || found->second.kind != sim::entry_kind::file) {
+    const auto found = m.fs.files.find(record->file.key);
+    if (found == m.fs.files.end() || found->second.kind != sim::entry_kind::file) {
         return sim::failure(false, error_invalid_parameter);
     }
     std::string bytes = found->second.content;
     bytes.resize(static_cast<std::size_t>(size));
-    sim::replace_content(m, found->second.content, std::move(bytes));
+    sim::replace_content(m.fs, found->second.content, std::move(bytes));
     return true;
 }
 
@@ -150,8 +150,8 @@ bool get_full_path_name(const wchar_t* name, std::wstring& full) {
     if (path.empty()) return sim::failure(false, error_invalid_parameter);
     // Pure text: whether the path exists is not asked.
     error_code refused = 0;
-    const auto normal = sim::win32_path(m.absolute(path), refused);
-    full = normal ? *normal : sim::clean_path(m.absolute(path));
+    const auto normal = sim::win32_path(m.fs.absolute(path), refused);
+    full = normal ? *normal : sim::clean_path(m.fs.absolute(path));
     return true;
 }
 
@@ -163,9 +163,9 @@ bool get_long_path_name(const wchar_t* path, std::wstring& long_path) {
         return sim::failure(false, *error);
     }
     // The machine has no short names: an existing path is its own long form.
-    const sim::location at = m.locate(given, false);
-    if (m.entry(at.key) == nullptr && !sim::is_root(at.key)) {
-        return sim::failure(false, m.missing_error(at.key));
+    const sim::location at = m.fs.locate(given, false);
+    if (m.fs.entry(at.key) == nullptr && !sim::is_root(at.key)) {
+        return sim::failure(false, m.fs.missing_error(at.key));
     }
     long_path = given;
     return true;
@@ -174,7 +174,7 @@ bool get_long_path_name(const wchar_t* path, std::wstring& long_path) {
 bool write_file(handle file, const void* data, std::uint32_t size, std::uint32_t* written) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    auto* record = m.find_handle(file, sim::handle_kind::file);
+    auto* record = m.handles.find(file, sim::handle_kind::file);
     const std::wstring subject = record != nullptr ? record->file.key : L"";
     if (auto error = m.enter(sim::operation::write_file, subject)) {
         if (written != nullptr) *written = 0;
@@ -185,11 +185,11 @@ bool write_file(handle file, const void* data, std::uint32_t size, std::uint32_t
     // Whatever another handle did to the file meanwhile (emptied it, wrote more), the
     // bytes go after its last byte.
     std::size_t fits = size;
-    if (m.free_space) fits = std::min<std::size_t>(fits, *m.free_space);
-    const auto found = m.files.find(record->file.key);
-    if (found != m.files.end()) {
+    if (m.fs.free_space) fits = std::min<std::size_t>(fits, *m.fs.free_space);
+    const auto found = m.fs.files.find(record->file.key);
+    if (found != m.fs.files.end()) {
         found->second.content.append(static_cast<const char*>(data), fits);
-        if (m.free_space) *m.free_space -= fits;
+        if (m.fs.free_space) *m.fs.free_space -= fits;
     }
     if (written != nullptr) *written = static_cast<std::uint32_t>(fits);
     // A full volume takes what it has room for, and the call fails with the rest unwritten.

@@ -47,13 +47,13 @@ bool is_under(const std::wstring& key, const std::wstring& directory) {
 }  // namespace
 
 bool machine::impl::open_at_or_under(const std::wstring& key) const {
-    for (const auto& [value, record] : handles) {
+    for (const auto& [value, record] : handles.open) {
         if ((record.kind == handle_kind::file && is_under(record.file.key, key)) ||
             (record.kind == handle_kind::listing && is_under(record.found.listed_key, key))) {
             return true;
         }
     }
-    for (const auto& process : processes) {
+    for (const auto& process : processes.listed) {
         for (const auto& held : process->held_files) {
             if (!process->ended && is_under(held, key)) return true;
         }
@@ -62,41 +62,43 @@ bool machine::impl::open_at_or_under(const std::wstring& key) const {
 }
 
 void machine::impl::release_file(const std::wstring& key) {
-    const auto found = files.find(key);
-    if (found == files.end() || !found->second.delete_pending || open_at_or_under(key)) return;
-    files.erase(found);
+    const auto found = fs.files.find(key);
+    if (found == fs.files.end() || !found->second.delete_pending || open_at_or_under(key)) {
+        return;
+    }
+    fs.files.erase(found);
 }
 
 void machine::impl::run_swaps(operation op, const std::wstring& subject_key) {
-    const auto due = std::find_if(swaps.begin(), swaps.end(), [&](const pending_swap& swap) {
+    const auto due = std::find_if(fs.swaps.begin(), fs.swaps.end(), [&](const pending_swap& swap) {
         return swap.op == op && swap.subject_key == subject_key;
     });
-    if (due == swaps.end()) return;
+    if (due == fs.swaps.end()) return;
     const pending_swap swap = *due;
-    swaps.erase(due);
-    const std::wstring key = locate(swap.path, false).key;
+    fs.swaps.erase(due);
+    const std::wstring key = fs.locate(swap.path, false).key;
     if (open_at_or_under(key)) return;
-    for (auto it = files.lower_bound(key); it != files.end() && is_under(it->first, key);) {
-        it = files.erase(it);
+    for (auto it = fs.files.lower_bound(key); it != fs.files.end() && is_under(it->first, key);) {
+        it = fs.files.erase(it);
     }
-    files[key] =
+    fs.files[key] =
         file_entry{entry_kind::link,
                    clean_path(swap.path),
                    platform::file_attribute_directory | platform::file_attribute_reparse_point,
                    clean_path(swap.target),
                    {}};
-    ++swaps_done;
+    ++fs.swaps_done;
 }
 
 void machine::replace_with_link_when(operation op, const std::wstring& subject,
                                      const std::wstring& path, const std::wstring& target) {
     std::lock_guard guard(impl_->lock);
-    impl_->swaps.push_back({op, file_tree_key(subject), path, target});
+    impl_->fs.swaps.push_back({op, file_tree_key(subject), path, target});
 }
 
 int machine::replacements_done() const {
     std::lock_guard guard(impl_->lock);
-    return impl_->swaps_done;
+    return impl_->fs.swaps_done;
 }
 
 }  // namespace sim
@@ -111,10 +113,10 @@ handle open_existing_file(const wchar_t* name, std::uint32_t access, std::uint32
         sim::enter_path(m, sim::operation::open_existing_file, name, error_path_not_found);
     if (!entered) return invalid_handle_value();
     const bool link_itself = sim::has(flags, file_flag_open_reparse_point);
-    const sim::location at = link_itself ? *entered : m.locate(entered->key, true);
-    const sim::file_entry* found = m.entry(at.key);
+    const sim::location at = link_itself ? *entered : m.fs.locate(entered->key, true);
+    const sim::file_entry* found = m.fs.entry(at.key);
     if (found == nullptr && !sim::is_root(at.key)) {
-        return sim::failure(invalid_handle_value(), m.missing_error(at.key));
+        return sim::failure(invalid_handle_value(), m.fs.missing_error(at.key));
     }
     if (found != nullptr && found->delete_pending) {
         return sim::failure(invalid_handle_value(), error_access_denied);
@@ -124,7 +126,7 @@ handle open_existing_file(const wchar_t* name, std::uint32_t access, std::uint32
     if (directory && !sim::has(flags, file_flag_backup_semantics)) {
         return sim::failure(invalid_handle_value(), error_access_denied);
     }
-    for (const auto& [value, open] : m.handles) {
+    for (const auto& [value, open] : m.handles.open) {
         if (open.kind == sim::handle_kind::file && open.file.key == at.key &&
             !sim::compatible(access, share_mode, open.access, open.file.share_mode)) {
             return sim::failure(invalid_handle_value(), error_sharing_violation);
@@ -138,7 +140,7 @@ handle open_existing_file(const wchar_t* name, std::uint32_t access, std::uint32
     record.file.key = at.key;
     record.file.share_mode = share_mode;
     record.access = access;
-    return m.add_handle(std::move(record));
+    return m.handles.add(std::move(record));
 }
 
 namespace {
@@ -147,13 +149,13 @@ namespace {
 // nullptr with the last error set when the call fails.
 sim::file_entry* opened_entry(sim::machine::impl& m, sim::operation op, handle file,
                               sim::handle_record*& record) {
-    record = m.find_handle(file, sim::handle_kind::file);
+    record = m.handles.find(file, sim::handle_kind::file);
     if (auto error = m.enter(op, record != nullptr ? record->file.key : L"")) {
         return sim::failure<sim::file_entry*>(nullptr, *error);
     }
     if (record == nullptr) return sim::failure<sim::file_entry*>(nullptr, error_invalid_handle);
-    const auto found = m.files.find(record->file.key);
-    if (found == m.files.end()) {
+    const auto found = m.fs.files.find(record->file.key);
+    if (found == m.fs.files.end()) {
         return sim::failure<sim::file_entry*>(nullptr, error_invalid_parameter);
     }
     return &found->second;
@@ -239,7 +241,7 @@ bool set_delete_disposition(handle file) {
     if (!sim::deletes(record->access) || sim::has(found->attributes, file_attribute_readonly)) {
         return sim::failure(false, error_access_denied);
     }
-    if (found->kind == sim::entry_kind::directory && !m.children(record->file.key).empty()) {
+    if (found->kind == sim::entry_kind::directory && !m.fs.children(record->file.key).empty()) {
         return sim::failure(false, error_dir_not_empty);
     }
     found->delete_pending = true;

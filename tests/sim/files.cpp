@@ -35,11 +35,11 @@ std::optional<location> enter_path(machine::impl& m, operation op, const wchar_t
     platform::error_code error = 0;
     const auto normal = win32_path(path, error);
     if (!normal) return failure(std::optional<location>{}, error);
-    return m.locate(*normal, false);
+    return m.fs.locate(*normal, false);
 }
 
-location machine::impl::locate(const std::wstring& path, bool follow_last, bool create_parents,
-                               int depth) {
+location files_state::locate(const std::wstring& path, bool follow_last, bool create_parents,
+                             int depth) {
     const auto follow = [&](location where) {
         const auto found = files.find(where.key);
         if (found == files.end() || found->second.kind != entry_kind::link ||
@@ -72,44 +72,18 @@ location machine::impl::locate(const std::wstring& path, bool follow_last, bool 
     return follow_last ? follow(std::move(at)) : at;
 }
 
-std::wstring machine::impl::absolute(const std::wstring& path) const {
+std::wstring files_state::absolute(const std::wstring& path) const {
     const bool has_drive = path.size() >= 2 && path[1] == L':';
     const bool from_root = !path.empty() && (path[0] == L'\\' || path[0] == L'/');
     return has_drive || from_root ? path : current_directory + L'\\' + path;
 }
 
-bool machine::impl::held_by_a_process(const std::wstring& key) const {
-    for (const auto& process : processes) {
-        const auto& held = process->held_files;
-        if (!process->ended && std::find(held.begin(), held.end(), key) != held.end()) {
-            return true;
-        }
-    }
-    for (const auto& [value, record] : handles) {
-        if (record.kind == handle_kind::file && record.file.key == key &&
-            (record.file.share_mode & platform::file_share_delete) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool machine::impl::write_not_shared(const std::wstring& key) const {
-    for (const auto& [value, record] : handles) {
-        if (record.kind == handle_kind::file && record.file.key == key &&
-            (record.file.share_mode & platform::file_share_write) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-const file_entry* machine::impl::entry(const std::wstring& key) const {
+const file_entry* files_state::entry(const std::wstring& key) const {
     const auto found = files.find(key);
     return found != files.end() ? &found->second : nullptr;
 }
 
-bool machine::impl::is_directory(const std::wstring& key, int depth) {
+bool files_state::is_directory(const std::wstring& key, int depth) {
     if (is_root(key)) return true;
     const auto* found = entry(key);
     if (found == nullptr || found->kind == entry_kind::file) return false;
@@ -118,12 +92,12 @@ bool machine::impl::is_directory(const std::wstring& key, int depth) {
     return is_directory(locate(found->target, true, false, depth + 1).key, depth + 1);
 }
 
-platform::error_code machine::impl::missing_error(const std::wstring& key) {
+platform::error_code files_state::missing_error(const std::wstring& key) {
     return is_directory(parent_of(key)) ? platform::error_file_not_found
                                         : platform::error_path_not_found;
 }
 
-std::vector<const file_entry*> machine::impl::children(const std::wstring& key) const {
+std::vector<const file_entry*> files_state::children(const std::wstring& key) const {
     const std::wstring prefix = key + L'\\';
     std::vector<const file_entry*> found;
     for (auto it = files.lower_bound(prefix);
@@ -135,33 +109,59 @@ std::vector<const file_entry*> machine::impl::children(const std::wstring& key) 
     return found;
 }
 
+bool machine::impl::held_by_a_process(const std::wstring& key) const {
+    for (const auto& process : processes.listed) {
+        const auto& held = process->held_files;
+        if (!process->ended && std::find(held.begin(), held.end(), key) != held.end()) {
+            return true;
+        }
+    }
+    for (const auto& [value, record] : handles.open) {
+        if (record.kind == handle_kind::file && record.file.key == key &&
+            (record.file.share_mode & platform::file_share_delete) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool machine::impl::write_not_shared(const std::wstring& key) const {
+    for (const auto& [value, record] : handles.open) {
+        if (record.kind == handle_kind::file && record.file.key == key &&
+            (record.file.share_mode & platform::file_share_write) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 namespace {
 
-void put(machine::impl& m, const std::wstring& path, file_entry made) {
-    const location at = m.locate(path, false, true);
+void put(files_state& fs, const std::wstring& path, file_entry made) {
+    const location at = fs.locate(path, false, true);
     if (is_root(at.key)) return;
     made.spelled = at.spelled;
-    m.files[at.key] = std::move(made);
+    fs.files[at.key] = std::move(made);
 }
 
 }  // namespace
 
 void machine::create_directory(const std::wstring& path, std::uint32_t attributes) {
     std::lock_guard guard(impl_->lock);
-    put(*impl_, path,
+    put(impl_->fs, path,
         {entry_kind::directory, {}, platform::file_attribute_directory | attributes, {}, {}});
 }
 
 void machine::create_file(const std::wstring& path, std::uint32_t attributes) {
     constexpr std::uint32_t archive = 0x20;
     std::lock_guard guard(impl_->lock);
-    put(*impl_, path, {entry_kind::file, {}, archive | attributes, {}, {}});
+    put(impl_->fs, path, {entry_kind::file, {}, archive | attributes, {}, {}});
 }
 
 void machine::create_file_link(const std::wstring& path, const std::wstring& target) {
     constexpr std::uint32_t archive = 0x20;
     std::lock_guard guard(impl_->lock);
-    put(*impl_, path,
+    put(impl_->fs, path,
         {entry_kind::link,
          {},
          archive | platform::file_attribute_reparse_point,
@@ -171,15 +171,15 @@ void machine::create_file_link(const std::wstring& path, const std::wstring& tar
 
 void machine::set_link_count(const std::wstring& path, std::uint32_t links) {
     std::lock_guard guard(impl_->lock);
-    if (auto found = impl_->files.find(impl_->locate(path, false).key);
-        found != impl_->files.end()) {
+    if (auto found = impl_->fs.files.find(impl_->fs.locate(path, false).key);
+        found != impl_->fs.files.end()) {
         found->second.links = links;
     }
 }
 
 void machine::create_directory_link(const std::wstring& path, const std::wstring& target) {
     std::lock_guard guard(impl_->lock);
-    put(*impl_, path,
+    put(impl_->fs, path,
         {entry_kind::link,
          {},
          platform::file_attribute_directory | platform::file_attribute_reparse_point,
@@ -193,18 +193,18 @@ bool machine::exists(const std::wstring& path) const {
 
 std::optional<std::uint32_t> machine::attributes(const std::wstring& path) const {
     std::lock_guard guard(impl_->lock);
-    const location at = impl_->locate(path, false);
+    const location at = impl_->fs.locate(path, false);
     if (is_root(at.key)) return platform::file_attribute_directory;
-    if (const auto* found = impl_->entry(at.key)) return found->attributes;
+    if (const auto* found = impl_->fs.entry(at.key)) return found->attributes;
     return std::nullopt;
 }
 
 std::vector<std::wstring> machine::tree(const std::wstring& path) const {
     std::lock_guard guard(impl_->lock);
-    const std::wstring prefix = impl_->locate(path, false).key + L'\\';
+    const std::wstring prefix = impl_->fs.locate(path, false).key + L'\\';
     std::vector<std::wstring> found;
-    for (auto it = impl_->files.lower_bound(prefix);
-         it != impl_->files.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+    for (auto it = impl_->fs.files.lower_bound(prefix);
+         it != impl_->fs.files.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
         found.push_back(it->second.spelled);
     }
     return found;

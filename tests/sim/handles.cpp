@@ -2,32 +2,32 @@
 
 namespace sim {
 
-platform::handle machine::impl::add_handle(handle_record record) {
-    const std::uintptr_t value = next_handle;
-    next_handle += 4;
-    handles.emplace(value, std::move(record));
+platform::handle handles_state::add(handle_record record) {
+    const std::uintptr_t value = next_value;
+    next_value += 4;
+    open.emplace(value, std::move(record));
     return reinterpret_cast<platform::handle>(value);
 }
 
-handle_record* machine::impl::find_handle(platform::handle value, handle_kind kind) {
-    handle_record* found = find_handle(value);
+handle_record* handles_state::find(platform::handle value, handle_kind kind) {
+    handle_record* found = find(value);
     return found != nullptr && found->kind == kind ? found : nullptr;
 }
 
-handle_record* machine::impl::find_handle(platform::handle value) {
-    const auto found = handles.find(reinterpret_cast<std::uintptr_t>(value));
-    return found != handles.end() ? &found->second : nullptr;
+handle_record* handles_state::find(platform::handle value) {
+    const auto found = open.find(reinterpret_cast<std::uintptr_t>(value));
+    return found != open.end() ? &found->second : nullptr;
 }
 
 int machine::stale_handle_uses() const {
     std::lock_guard guard(impl_->lock);
-    return impl_->stale_handle_uses;
+    return impl_->handles.stale_uses;
 }
 
 std::size_t machine::open_handles() const {
     std::lock_guard guard(impl_->lock);
     std::size_t open = 0;
-    for (const auto& [value, record] : impl_->handles) {
+    for (const auto& [value, record] : impl_->handles.open) {
         if (record.kind != handle_kind::file && record.kind != handle_kind::service_status &&
             record.kind != handle_kind::event_source) {
             ++open;
@@ -47,7 +47,7 @@ handle invalid_handle_value() {
 bool close_handle(handle object) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    const sim::handle_record* record = m.find_handle(object);
+    const sim::handle_record* record = m.handles.find(object);
     const std::wstring subject =
         record != nullptr && record->process ? std::to_wstring(record->process->id) : L"";
     if (auto error = m.enter(sim::operation::close_handle, subject)) {
@@ -55,7 +55,7 @@ bool close_handle(handle object) {
     }
     // A listing is closed by FindClose and a manager or service handle by
     // CloseServiceHandle, never by CloseHandle.
-    if (record == nullptr) ++m.stale_handle_uses;
+    if (record == nullptr) ++m.handles.stale_uses;
     if (record == nullptr || record->kind == sim::handle_kind::listing ||
         record->kind == sim::handle_kind::service_manager ||
         record->kind == sim::handle_kind::service ||
@@ -65,7 +65,7 @@ bool close_handle(handle object) {
         return sim::failure(false, error_invalid_handle);
     }
     const std::wstring file_key = record->kind == sim::handle_kind::file ? record->file.key : L"";
-    m.handles.erase(reinterpret_cast<std::uintptr_t>(object));
+    m.handles.open.erase(reinterpret_cast<std::uintptr_t>(object));
     if (!file_key.empty()) m.release_file(file_key);
     return true;
 }

@@ -25,7 +25,7 @@ bool matches(const wchar_t* mask, const wchar_t* name) {
 
 }  // namespace
 
-bool machine::impl::next_listed(listing& found, platform::find_data& data) {
+bool files_state::next_listed(listing& found, platform::find_data& data) {
     while (found.dots_given < 2) {
         const bool self = found.dots_given++ == 0;
         const std::wstring name = self ? L"." : L"..";
@@ -66,8 +66,8 @@ handle find_first_file(const wchar_t* pattern, find_data& data) {
     if (mask.empty()) return sim::failure(invalid_handle_value(), error_file_not_found);
 
     // A listing of a link is a listing of its target.
-    const sim::location where = m.locate(directory, true);
-    if (!m.is_directory(where.key))
+    const sim::location where = m.fs.locate(directory, true);
+    if (!m.fs.is_directory(where.key))
         return sim::failure(invalid_handle_value(), error_path_not_found);
 
     sim::handle_record record;
@@ -75,36 +75,36 @@ handle find_first_file(const wchar_t* pattern, find_data& data) {
     record.found.directory_key = sim::file_tree_key(directory);
     record.found.listed_key = where.key;
     record.found.mask = mask;
-    if (!m.next_listed(record.found, data)) {
+    if (!m.fs.next_listed(record.found, data)) {
         return sim::failure(invalid_handle_value(), error_file_not_found);
     }
-    return m.add_handle(std::move(record));
+    return m.handles.add(std::move(record));
 }
 
 bool find_next_file(handle listing, find_data& data) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    auto* record = m.find_handle(listing, sim::handle_kind::listing);
+    auto* record = m.handles.find(listing, sim::handle_kind::listing);
     const std::wstring subject = record != nullptr ? record->found.directory_key : L"";
     if (auto error = m.enter(sim::operation::find_next_file, subject)) {
         return sim::failure(false, *error);
     }
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
-    if (!m.next_listed(record->found, data)) return sim::failure(false, error_no_more_files);
+    if (!m.fs.next_listed(record->found, data)) return sim::failure(false, error_no_more_files);
     return true;
 }
 
 bool find_close(handle listing) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    const auto* record = m.find_handle(listing, sim::handle_kind::listing);
+    const auto* record = m.handles.find(listing, sim::handle_kind::listing);
     if (auto error = m.enter(sim::operation::find_close,
                              record != nullptr ? record->found.directory_key : L"")) {
         return sim::failure(false, *error);
     }
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
     const std::wstring listed = record->found.listed_key;
-    m.handles.erase(reinterpret_cast<std::uintptr_t>(listing));
+    m.handles.open.erase(reinterpret_cast<std::uintptr_t>(listing));
     m.release_file(listed);
     return true;
 }

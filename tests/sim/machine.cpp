@@ -18,47 +18,17 @@ machine::impl::impl() {
 }
 
 void machine::impl::clear() {
-    module_path = L"C:\\Program Files\\Quillmark\\quillmark_snaptel.exe";
-    current_directory = L"C:\\Windows\\system32";
-    settings_files.clear();
-    settings_reads = 0;
-    error_texts = default_error_texts();
-    debug_output.clear();
+    settings.clear();
+    errors.clear();
     faults.clear();
-    throwing.clear();
-    calls.fill(0);
-    wall_base = initial_time;
-    wall_base_ms = 0;
-    elapsed_ms = 0;
-    utc_offset = 0;
-    sleeps.clear();
+    clock.clear();
     processes.clear();
-    every_process.clear();
-    next_process_id = first_process_id;
-    current_process_id = unused_process_id;
-    programs.clear();
-    launches.clear();
     handles.clear();
-    stale_handle_uses = 0;
-    next_handle = first_handle_value;
-    files.clear();
-    swaps.clear();
-    swaps_done = 0;
-    free_space.reset();
-    services.clear();
-    events.clear();
-    registry.clear();
-    dispatcher = dispatcher_state{};
-    // Threads of an earlier test that never ended stay blocked for good: none of them
-    // is chosen again.
-    threads.clear();
-    running = nullptr;
-    next_thread_id = first_thread_id;
-    timers.clear();
-    locks.clear();
-    choice.seed(0);
-    in_event = false;
-    register_test_thread();
+    fs.clear();
+    scm.clear();
+    event_log.clear();
+    scheduler.clear();
+    scheduler.register_test_thread();
 }
 
 void machine::reset() {

@@ -6,7 +6,7 @@ namespace sim {
 
 void machine::set_module_path(std::wstring path) {
     std::lock_guard guard(impl_->lock);
-    impl_->module_path = std::move(path);
+    impl_->settings.module_path = std::move(path);
 }
 
 }  // namespace sim
@@ -20,7 +20,7 @@ std::uint32_t get_module_file_name(wchar_t* buffer, std::uint32_t size) {
         return sim::failure(0u, *error);
     }
     if (buffer == nullptr && size != 0) return sim::failure(0u, error_invalid_parameter);
-    const std::wstring& path = m.module_path;
+    const std::wstring& path = m.settings.module_path;
     const auto length = static_cast<std::uint32_t>(path.size());
     std::copy_n(path.begin(), std::min(length, size), buffer);
     if (length < size) {

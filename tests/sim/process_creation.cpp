@@ -49,11 +49,13 @@ std::wstring device_path(const std::wstring& spelled) {
 }
 
 std::shared_ptr<process_record> machine::impl::launch_program(const std::wstring& key) {
-    const program& behaviour = programs.at(key);
-    auto process = add_process(device_path(files.at(key).spelled), behaviour.options);
+    const program& behaviour = processes.programs.at(key);
+    auto process = processes.add(device_path(fs.files.at(key).spelled), behaviour.options);
     for (const auto& started : behaviour.starts) {
-        const location at = locate(absolute(started), true);
-        if (programs.count(at.key) != 0 && files.count(at.key) != 0) launch_program(at.key);
+        const location at = fs.locate(fs.absolute(started), true);
+        if (processes.programs.count(at.key) != 0 && fs.files.count(at.key) != 0) {
+            launch_program(at.key);
+        }
     }
     return process;
 }
@@ -61,18 +63,19 @@ std::shared_ptr<process_record> machine::impl::launch_program(const std::wstring
 void machine::install_program(const std::wstring& path, program behaviour) {
     create_file(path);
     std::lock_guard guard(impl_->lock);
-    impl_->programs[impl_->locate(impl_->absolute(path), true).key] = std::move(behaviour);
+    impl_->processes.programs[impl_->fs.locate(impl_->fs.absolute(path), true).key] =
+        std::move(behaviour);
 }
 
 std::vector<launch> machine::launches() const {
     std::lock_guard guard(impl_->lock);
-    return impl_->launches;
+    return impl_->processes.launches;
 }
 
 std::vector<std::uint32_t> machine::running(const std::wstring& image_path) const {
     std::lock_guard guard(impl_->lock);
     std::vector<std::uint32_t> ids;
-    for (const auto& process : impl_->processes) {
+    for (const auto& process : impl_->processes.listed) {
         if (!process->ended && process->image_path == image_path) ids.push_back(process->id);
     }
     return ids;
@@ -94,21 +97,21 @@ bool create_process(wchar_t* command_line, bool inherit_handles, std::uint32_t c
 
     std::optional<std::wstring> program_key;
     for (const auto& name : sim::program_candidates(line)) {
-        const sim::location at = m.locate(m.absolute(name), true);
-        const auto* found = m.entry(at.key);
+        const sim::location at = m.fs.locate(m.fs.absolute(name), true);
+        const auto* found = m.fs.entry(at.key);
         if (found != nullptr && found->kind == sim::entry_kind::file) {
             program_key = at.key;
             break;
         }
     }
     if (!program_key) return sim::failure(false, error_file_not_found);
-    if (m.programs.count(*program_key) == 0) {
+    if (m.processes.programs.count(*program_key) == 0) {
         return sim::failure(false, sim::error_bad_exe_format);
     }
 
     const auto process = m.launch_program(*program_key);
-    m.launches.push_back({process->id, line, inherit_handles, creation_flags, startup.flags,
-                          startup.show_window, m.elapsed_ms});
+    m.processes.launches.push_back({process->id, line, inherit_handles, creation_flags,
+                                    startup.flags, startup.show_window, m.clock.elapsed_ms});
     sim::handle_record process_handle;
     process_handle.kind = sim::handle_kind::process;
     process_handle.process = process;
@@ -116,11 +119,11 @@ bool create_process(wchar_t* command_line, bool inherit_handles, std::uint32_t c
     sim::handle_record thread_handle;
     thread_handle.kind = sim::handle_kind::primary_thread;
     thread_handle.process = process;
-    created.process = m.add_handle(std::move(process_handle));
-    created.thread = m.add_handle(std::move(thread_handle));
+    created.process = m.handles.add(std::move(process_handle));
+    created.thread = m.handles.add(std::move(thread_handle));
     created.process_id = process->id;
-    created.thread_id = m.next_thread_id;
-    m.next_thread_id += 4;
+    created.thread_id = m.scheduler.next_thread_id;
+    m.scheduler.next_thread_id += 4;
     return true;
 }
 

@@ -4,74 +4,74 @@
 
 namespace sim {
 
-process_record* machine::impl::find_process(std::uint32_t id) {
+process_record* processes_state::find(std::uint32_t id) {
     const auto found = every_process.find(id);
     return found != every_process.end() ? found->second.get() : nullptr;
 }
 
-std::shared_ptr<process_record> machine::impl::add_process(std::wstring image_path,
-                                                           process_options options) {
+std::shared_ptr<process_record> processes_state::add(std::wstring image_path,
+                                                     process_options options) {
     auto process = std::make_shared<process_record>();
-    process->id = next_process_id;
-    next_process_id += 4;
+    process->id = next_id;
+    next_id += 4;
     process->image_path = std::move(image_path);
     process->options = options;
-    processes.push_back(process);
+    listed.push_back(process);
     every_process.emplace(process->id, process);
     return process;
 }
 
-void machine::impl::end(process_record& process, std::uint32_t code) {
+void processes_state::end(process_record& process, std::uint32_t code) {
     process.ended = true;
     process.exit_code = code;
     process.ends_at_ms.reset();
     // The system closes a process's files when it ends.
     process.held_files.clear();
     if (!process.options.listed_after_exit) {
-        std::erase_if(processes, [&](const auto& listed) { return listed.get() == &process; });
+        std::erase_if(listed, [&](const auto& other) { return other.get() == &process; });
     }
 }
 
 std::uint32_t machine::start_process(std::wstring image_path, process_options options) {
     std::lock_guard guard(impl_->lock);
-    return impl_->add_process(std::move(image_path), options)->id;
+    return impl_->processes.add(std::move(image_path), options)->id;
 }
 
 void machine::end_process(std::uint32_t id, std::uint32_t exit_code) {
     std::lock_guard guard(impl_->lock);
-    if (auto* process = impl_->find_process(id); process != nullptr && !process->ended) {
-        impl_->end(*process, exit_code);
+    if (auto* process = impl_->processes.find(id); process != nullptr && !process->ended) {
+        impl_->processes.end(*process, exit_code);
     }
 }
 
 bool machine::is_running(std::uint32_t id) const {
     std::lock_guard guard(impl_->lock);
-    const auto* process = impl_->find_process(id);
+    const auto* process = impl_->processes.find(id);
     return process != nullptr && !process->ended;
 }
 
 std::optional<std::uint32_t> machine::exit_code(std::uint32_t id) const {
     std::lock_guard guard(impl_->lock);
-    const auto* process = impl_->find_process(id);
+    const auto* process = impl_->processes.find(id);
     if (process == nullptr || !process->ended) return std::nullopt;
     return process->exit_code;
 }
 
 void machine::set_current_process(std::uint32_t id) {
     std::lock_guard guard(impl_->lock);
-    impl_->current_process_id = id;
+    impl_->processes.current_id = id;
 }
 
 int machine::terminations(std::uint32_t id) const {
     std::lock_guard guard(impl_->lock);
-    const auto* process = impl_->find_process(id);
+    const auto* process = impl_->processes.find(id);
     return process != nullptr ? process->terminations : 0;
 }
 
 void machine::hold_file(std::uint32_t id, const std::wstring& path) {
     std::lock_guard guard(impl_->lock);
-    if (auto* process = impl_->find_process(id); process != nullptr && !process->ended) {
-        process->held_files.push_back(impl_->locate(path, false).key);
+    if (auto* process = impl_->processes.find(id); process != nullptr && !process->ended) {
+        process->held_files.push_back(impl_->fs.locate(path, false).key);
     }
 }
 
@@ -81,13 +81,13 @@ namespace platform {
 namespace {
 
 sim::process_record* process_of(sim::machine::impl& m, handle object) {
-    auto* record = m.find_handle(object, sim::handle_kind::process);
+    auto* record = m.handles.find(object, sim::handle_kind::process);
     return record != nullptr ? record->process.get() : nullptr;
 }
 
 // True when the process handle was opened with at least one of `rights`.
 bool grants(sim::machine::impl& m, handle object, std::uint32_t rights) {
-    const auto* record = m.find_handle(object, sim::handle_kind::process);
+    const auto* record = m.handles.find(object, sim::handle_kind::process);
     return record != nullptr && (record->access & rights) != 0;
 }
 
@@ -111,7 +111,7 @@ bool enum_processes(std::uint32_t* ids, std::uint32_t bytes, std::uint32_t* byte
     // it full and asks again with a bigger one.
     const std::uint32_t capacity = bytes / static_cast<std::uint32_t>(sizeof(std::uint32_t));
     std::uint32_t written = 0;
-    for (const auto& process : m.processes) {
+    for (const auto& process : m.processes.listed) {
         if (written == capacity) break;
         if (process->ended && !process->options.listed_after_exit) continue;
         ids[written++] = process->id;
@@ -127,8 +127,8 @@ handle open_process(std::uint32_t access, bool /*inherit_handle*/, std::uint32_t
         return sim::failure<handle>(nullptr, *error);
     }
     // Only a listed process can be opened: one running, or ended and still listed.
-    const auto found = m.every_process.find(id);
-    if (found == m.every_process.end() ||
+    const auto found = m.processes.every_process.find(id);
+    if (found == m.processes.every_process.end() ||
         (found->second->ended && !found->second->options.listed_after_exit)) {
         return sim::failure<handle>(nullptr, error_invalid_parameter);
     }
@@ -139,7 +139,7 @@ handle open_process(std::uint32_t access, bool /*inherit_handle*/, std::uint32_t
     record.kind = sim::handle_kind::process;
     record.process = found->second;
     record.access = access;
-    return m.add_handle(std::move(record));
+    return m.handles.add(std::move(record));
 }
 
 std::uint32_t get_process_image_file_name(handle process, wchar_t* buffer, std::uint32_t size) {
@@ -164,7 +164,7 @@ std::uint32_t get_process_image_file_name(handle process, wchar_t* buffer, std::
 std::uint32_t get_current_process_id() {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
-    return m.current_process_id;
+    return m.processes.current_id;
 }
 
 bool get_exit_code_process(handle process, std::uint32_t* exit_code) {
@@ -197,11 +197,11 @@ bool terminate_process(handle process, std::uint32_t exit_code) {
     if (target->ended) return sim::failure(false, error_access_denied);
     if (target->options.survives_termination || target->ends_at_ms) return true;
     if (target->options.exit_delay_ms > 0) {
-        target->ends_at_ms = m.elapsed_ms + target->options.exit_delay_ms;
+        target->ends_at_ms = m.clock.elapsed_ms + target->options.exit_delay_ms;
         target->pending_exit_code = exit_code;
         return true;
     }
-    m.end(*target, exit_code);
+    m.processes.end(*target, exit_code);
     return true;
 }
 

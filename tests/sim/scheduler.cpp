@@ -27,7 +27,7 @@ void run_thread(machine::impl& m, const std::shared_ptr<thread_record>& self) {
     current = self.get();
     {
         machine::impl::guard held(m.lock);
-        self->turn.wait(held, [&] { return m.running == self.get(); });
+        self->turn.wait(held, [&] { return m.scheduler.running == self.get(); });
     }
     std::uint32_t exit_code = 0;
     try {
@@ -52,7 +52,7 @@ void fatal(const std::string& why) {
 }
 
 thread_record& machine::impl::self() {
-    if (current == nullptr || running != current) {
+    if (current == nullptr || scheduler.running != current) {
         fatal(
             "a thread that is not the running simulated thread waits; only threads made by "
             "create_thread, and the thread that called reset(), may wait\n" +
@@ -62,59 +62,60 @@ thread_record& machine::impl::self() {
 }
 
 void machine::impl::advance_to(std::uint64_t ms) {
-    elapsed_ms = ms;
+    clock.elapsed_ms = ms;
     std::vector<std::shared_ptr<process_record>> due;
-    for (const auto& process : processes) {
-        if (!process->ended && process->ends_at_ms && *process->ends_at_ms <= elapsed_ms) {
+    for (const auto& process : processes.listed) {
+        if (!process->ended && process->ends_at_ms && *process->ends_at_ms <= clock.elapsed_ms) {
             due.push_back(process);
         }
     }
-    for (const auto& process : due) end(*process, process->pending_exit_code);
+    for (const auto& process : due) processes.end(*process, process->pending_exit_code);
 }
 
 void machine::impl::block(guard& held, std::function<bool()> ready,
                           std::optional<std::uint64_t> deadline_ms, std::string waits_on) {
     thread_record& me = self();
-    if (in_event) fatal("a scheduled event waits on " + waits_on);
+    if (scheduler.in_event) fatal("a scheduled event waits on " + waits_on);
     me.now = thread_record::state::blocked;
     me.ready = std::move(ready);
     me.deadline_ms = deadline_ms;
     me.waits_on = std::move(waits_on);
     hand_over(held);
-    me.turn.wait(held, [&] { return running == &me; });
+    me.turn.wait(held, [&] { return scheduler.running == &me; });
 }
 
 void machine::impl::hand_over(guard& held) {
-    thread_record* const caller = running;
+    thread_record* const caller = scheduler.running;
     for (;;) {
         // Events due now come before any thread runs at this moment.
-        while (!timers.empty() && timers.begin()->first <= elapsed_ms) {
-            auto event = std::move(timers.begin()->second);
-            timers.erase(timers.begin());
-            in_event = true;
+        while (!scheduler.timers.empty() && scheduler.timers.begin()->first <= clock.elapsed_ms) {
+            auto event = std::move(scheduler.timers.begin()->second);
+            scheduler.timers.erase(scheduler.timers.begin());
+            scheduler.in_event = true;
             held.unlock();
             event();
             held.lock();
-            in_event = false;
+            scheduler.in_event = false;
         }
 
         std::vector<thread_record*> can_run;
-        for (const auto& thread : threads) {
+        for (const auto& thread : scheduler.threads) {
             const bool woken = thread->now == thread_record::state::blocked &&
                                ((thread->ready && thread->ready()) ||
-                                (thread->deadline_ms && *thread->deadline_ms <= elapsed_ms));
+                                (thread->deadline_ms && *thread->deadline_ms <= clock.elapsed_ms));
             if (thread->now == thread_record::state::created || woken) {
                 can_run.push_back(thread.get());
             }
         }
         if (!can_run.empty()) {
-            thread_record* const next =
-                can_run.size() == 1 ? can_run.front() : can_run[choice() % can_run.size()];
+            thread_record* const next = can_run.size() == 1
+                                            ? can_run.front()
+                                            : can_run[scheduler.choice() % can_run.size()];
             next->now = thread_record::state::running;
             next->ready = nullptr;
             next->deadline_ms.reset();
             next->waits_on.clear();
-            running = next;
+            scheduler.running = next;
             if (next != caller) next->turn.notify_one();
             return;
         }
@@ -124,25 +125,25 @@ void machine::impl::hand_over(guard& held) {
         const auto consider = [&](std::uint64_t at) {
             if (!earliest || at < *earliest) earliest = at;
         };
-        for (const auto& thread : threads) {
+        for (const auto& thread : scheduler.threads) {
             if (thread->now == thread_record::state::blocked && thread->deadline_ms) {
                 consider(*thread->deadline_ms);
             }
         }
-        for (const auto& process : processes) {
+        for (const auto& process : processes.listed) {
             if (!process->ended && process->ends_at_ms) consider(*process->ends_at_ms);
         }
-        if (!timers.empty()) consider(timers.begin()->first);
+        if (!scheduler.timers.empty()) consider(scheduler.timers.begin()->first);
         if (!earliest) {
-            running = nullptr;
+            scheduler.running = nullptr;
             fatal("every simulated thread waits for ever\n" + describe_threads());
         }
-        advance_to(std::max(*earliest, elapsed_ms));
+        advance_to(std::max(*earliest, clock.elapsed_ms));
     }
 }
 
 void machine::impl::let_woken_threads_compete(guard& held) {
-    for (const auto& thread : threads) {
+    for (const auto& thread : scheduler.threads) {
         if (thread->now == thread_record::state::blocked && thread->ready && thread->ready()) {
             block(
                 held, [] { return true; }, std::nullopt, "its turn after waking another thread");
@@ -153,7 +154,7 @@ void machine::impl::let_woken_threads_compete(guard& held) {
 
 std::string machine::impl::describe_threads() const {
     std::string text;
-    for (const auto& thread : threads) {
+    for (const auto& thread : scheduler.threads) {
         text += "  " + thread->name;
         switch (thread->now) {
             case thread_record::state::created:
@@ -171,29 +172,29 @@ std::string machine::impl::describe_threads() const {
         }
         text += "\n";
     }
-    return text + "  (virtual time " + std::to_string(elapsed_ms) + " ms)";
+    return text + "  (virtual time " + std::to_string(clock.elapsed_ms) + " ms)";
 }
 
 void machine::set_seed(std::uint64_t seed) {
     std::lock_guard guard(impl_->lock);
-    impl_->choice.seed(seed);
+    impl_->scheduler.choice.seed(seed);
 }
 
 void machine::run_until(std::uint64_t ms) {
     impl::guard held(impl_->lock);
-    while (impl_->elapsed_ms < ms) {
+    while (impl_->clock.elapsed_ms < ms) {
         impl_->block(held, nullptr, ms, "run_until(" + std::to_string(ms) + " ms)");
     }
 }
 
 void machine::at(std::uint64_t ms, std::function<void()> event) {
     std::lock_guard guard(impl_->lock);
-    impl_->timers.emplace(ms, std::move(event));
+    impl_->scheduler.timers.emplace(ms, std::move(event));
 }
 
 void machine::name_thread(platform::handle thread, std::string name) {
     std::lock_guard guard(impl_->lock);
-    if (auto* record = impl_->find_handle(thread, handle_kind::thread)) {
+    if (auto* record = impl_->handles.find(thread, handle_kind::thread)) {
         record->thread->name = std::move(name);
     }
 }
@@ -201,7 +202,7 @@ void machine::name_thread(platform::handle thread, std::string name) {
 std::vector<std::string> machine::unfinished_threads() const {
     std::lock_guard guard(impl_->lock);
     std::vector<std::string> found;
-    for (const auto& thread : impl_->threads) {
+    for (const auto& thread : impl_->scheduler.threads) {
         if (thread->name == "test" || thread->now == thread_record::state::ended) continue;
         std::string line = thread->name;
         if (thread->now == thread_record::state::blocked) {
@@ -218,19 +219,19 @@ std::shared_ptr<thread_record> machine::impl::start_thread(std::string name,
                                                            platform::thread_procedure procedure,
                                                            void* parameter) {
     auto thread = std::make_shared<thread_record>();
-    thread->id = next_thread_id;
-    next_thread_id += 4;
+    thread->id = scheduler.next_thread_id;
+    scheduler.next_thread_id += 4;
     thread->name = name.empty() ? "thread " + std::to_string(thread->id) : std::move(name);
     thread->procedure = procedure;
     thread->parameter = parameter;
-    threads.push_back(thread);
+    scheduler.threads.push_back(thread);
     // The thread outlives the test when it never ends: the report names it, and the
     // test process ends around it.
     std::thread([this, thread] { run_thread(*this, thread); }).detach();
     return thread;
 }
 
-void machine::impl::register_test_thread() {
+void scheduler_state::register_test_thread() {
     auto test = std::make_shared<thread_record>();
     test->id = next_thread_id;
     next_thread_id += 4;
@@ -248,15 +249,15 @@ namespace platform {
 void sleep(std::uint32_t milliseconds) {
     auto& m = sim::machine::instance().internals();
     sim::machine::impl::guard held(m.lock);
-    m.sleeps.push_back(milliseconds);
+    m.clock.sleeps.push_back(milliseconds);
     if (milliseconds == 0) {
         // Sleep(0) gives the other threads that can run their turn.
         m.block(
             held, [] { return true; }, std::nullopt, "Sleep(0)");
         return;
     }
-    const std::uint64_t deadline = m.elapsed_ms + milliseconds;
-    while (m.elapsed_ms < deadline) {
+    const std::uint64_t deadline = m.clock.elapsed_ms + milliseconds;
+    while (m.clock.elapsed_ms < deadline) {
         m.block(held, nullptr, deadline, "Sleep(" + std::to_string(milliseconds) + ")");
     }
 }
@@ -264,7 +265,7 @@ void sleep(std::uint32_t milliseconds) {
 std::uint32_t wait_for_single_object(handle object, std::uint32_t milliseconds) {
     auto& m = sim::machine::instance().internals();
     sim::machine::impl::guard held(m.lock);
-    const sim::handle_record* record = m.find_handle(object);
+    const sim::handle_record* record = m.handles.find(object);
     const bool waitable = record != nullptr && record->kind != sim::handle_kind::file &&
                           record->kind != sim::handle_kind::listing;
     const std::wstring subject =
@@ -272,7 +273,7 @@ std::uint32_t wait_for_single_object(handle object, std::uint32_t milliseconds) 
     if (auto error = m.enter(sim::operation::wait_for_single_object, subject)) {
         return sim::failure(wait_failed, *error);
     }
-    if (record == nullptr) ++m.stale_handle_uses;
+    if (record == nullptr) ++m.handles.stale_uses;
     if (!waitable) return sim::failure(wait_failed, error_invalid_handle);
     if (record->kind == sim::handle_kind::process && (record->access & sim::synchronize) == 0) {
         return sim::failure(wait_failed, error_access_denied);
@@ -301,13 +302,13 @@ std::uint32_t wait_for_single_object(handle object, std::uint32_t milliseconds) 
     const std::shared_ptr<sim::event_record> event = record->event;
     const std::optional<std::uint64_t> deadline =
         milliseconds == infinite ? std::nullopt
-                                 : std::optional<std::uint64_t>(m.elapsed_ms + milliseconds);
+                                 : std::optional<std::uint64_t>(m.clock.elapsed_ms + milliseconds);
     for (;;) {
         if (signalled()) {
             if (event && !event->manual_reset) event->signalled = false;
             return wait_object_0;
         }
-        if (deadline && m.elapsed_ms >= *deadline) return wait_timeout;
+        if (deadline && m.clock.elapsed_ms >= *deadline) return wait_timeout;
         m.block(held, signalled, deadline, what);
     }
 }
@@ -323,7 +324,7 @@ handle create_thread(thread_procedure procedure, void* parameter) {
     sim::handle_record record;
     record.kind = sim::handle_kind::thread;
     record.thread = std::move(thread);
-    return m.add_handle(std::move(record));
+    return m.handles.add(std::move(record));
 }
 
 bool get_exit_code_thread(handle thread, std::uint32_t* exit_code) {
@@ -332,7 +333,7 @@ bool get_exit_code_thread(handle thread, std::uint32_t* exit_code) {
     if (auto error = m.enter(sim::operation::get_exit_code_thread)) {
         return sim::failure(false, *error);
     }
-    const auto* record = m.find_handle(thread, sim::handle_kind::thread);
+    const auto* record = m.handles.find(thread, sim::handle_kind::thread);
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
     if (exit_code == nullptr) return sim::failure(false, error_invalid_parameter);
     *exit_code = record->thread->now == sim::thread_record::state::ended ? record->thread->exit_code
@@ -351,18 +352,18 @@ handle create_event(bool manual_reset, bool initial_state) {
     record.event = std::make_shared<sim::event_record>();
     record.event->manual_reset = manual_reset;
     record.event->signalled = initial_state;
-    return m.add_handle(std::move(record));
+    return m.handles.add(std::move(record));
 }
 
 bool set_event(handle event) {
     auto& m = sim::machine::instance().internals();
     sim::machine::impl::guard held(m.lock);
     if (auto error = m.enter(sim::operation::set_event)) return sim::failure(false, *error);
-    auto* record = m.find_handle(event, sim::handle_kind::event);
-    if (m.find_handle(event) == nullptr) ++m.stale_handle_uses;
+    auto* record = m.handles.find(event, sim::handle_kind::event);
+    if (m.handles.find(event) == nullptr) ++m.handles.stale_uses;
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
     record->event->signalled = true;
-    if (!m.in_event) m.let_woken_threads_compete(held);
+    if (!m.scheduler.in_event) m.let_woken_threads_compete(held);
     return true;
 }
 
@@ -370,7 +371,7 @@ void acquire_srw_lock_exclusive(srw_lock& lock) {
     auto& m = sim::machine::instance().internals();
     sim::machine::impl::guard held(m.lock);
     const std::uint32_t me = m.self().id;
-    sim::lock_record& record = m.locks[&lock];
+    sim::lock_record& record = m.scheduler.locks[&lock];
     if (record.owner == me) {
         sim::fatal("thread " + m.self().name + " takes a lock it holds; it would wait for ever\n" +
                    m.describe_threads());
@@ -385,7 +386,7 @@ void acquire_srw_lock_exclusive(srw_lock& lock) {
 void release_srw_lock_exclusive(srw_lock& lock) {
     auto& m = sim::machine::instance().internals();
     sim::machine::impl::guard held(m.lock);
-    sim::lock_record& record = m.locks[&lock];
+    sim::lock_record& record = m.scheduler.locks[&lock];
     if (record.owner != m.self().id) {
         sim::fatal("thread " + m.self().name + " releases a lock it does not hold");
     }

@@ -29,38 +29,38 @@ bool has(std::uint32_t access, std::uint32_t right) {
 std::vector<service_entry> machine::services() const {
     std::lock_guard guard(impl_->lock);
     std::vector<service_entry> found;
-    for (const auto& [key, service] : impl_->services) found.push_back(service);
+    for (const auto& [key, service] : impl_->scm.services) found.push_back(service);
     return found;
 }
 
 void machine::add_service(service_entry service) {
     std::lock_guard guard(impl_->lock);
-    impl_->services[to_lower(service.name)] = std::move(service);
+    impl_->scm.services[to_lower(service.name)] = std::move(service);
 }
 
 void machine::set_service_state(const std::wstring& name, std::uint32_t state) {
     std::lock_guard guard(impl_->lock);
-    const auto found = impl_->services.find(to_lower(name));
-    if (found == impl_->services.end()) return;
+    const auto found = impl_->scm.services.find(to_lower(name));
+    if (found == impl_->scm.services.end()) return;
     found->second.state = state;
     if (state == platform::service_stopped && found->second.marked_for_deletion) {
-        impl_->services.erase(found);
+        impl_->scm.services.erase(found);
     }
 }
 
 void machine::start_as_service(const std::wstring& name) {
     std::lock_guard guard(impl_->lock);
-    impl_->dispatcher.service_name = name;
+    impl_->scm.dispatcher.service_name = name;
 }
 
 void machine::send_control(std::uint64_t ms, std::uint32_t control) {
     std::lock_guard guard(impl_->lock);
-    impl_->dispatcher.controls.emplace(ms, control);
+    impl_->scm.dispatcher.controls.emplace(ms, control);
 }
 
 std::vector<status_report> machine::status_reports() const {
     std::lock_guard guard(impl_->lock);
-    return impl_->dispatcher.reports;
+    return impl_->scm.dispatcher.reports;
 }
 
 }  // namespace sim
@@ -69,7 +69,7 @@ namespace platform {
 namespace {
 
 sim::handle_record* service_handle(sim::machine::impl& m, handle object) {
-    auto* record = m.find_handle(object);
+    auto* record = m.handles.find(object);
     return record != nullptr && (record->kind == sim::handle_kind::service ||
                                  record->kind == sim::handle_kind::service_manager)
                ? record
@@ -87,7 +87,7 @@ handle open_sc_manager(std::uint32_t access) {
     sim::handle_record record;
     record.kind = sim::handle_kind::service_manager;
     record.access = access;
-    return m.add_handle(std::move(record));
+    return m.handles.add(std::move(record));
 }
 
 handle create_service(handle manager, const wchar_t* name, const wchar_t* display_name,
@@ -99,7 +99,7 @@ handle create_service(handle manager, const wchar_t* name, const wchar_t* displa
     if (auto error = m.enter(sim::operation::create_service, wanted)) {
         return sim::failure<handle>(nullptr, *error);
     }
-    const auto* database = m.find_handle(manager, sim::handle_kind::service_manager);
+    const auto* database = m.handles.find(manager, sim::handle_kind::service_manager);
     if (database == nullptr) return sim::failure<handle>(nullptr, error_invalid_handle);
     if (!sim::has(database->access, sc_manager_create_service)) {
         return sim::failure<handle>(nullptr, error_access_denied);
@@ -109,7 +109,7 @@ handle create_service(handle manager, const wchar_t* name, const wchar_t* displa
         return sim::failure<handle>(nullptr, error_invalid_parameter);
     }
     const std::wstring key = sim::to_lower(wanted);
-    if (const auto existing = m.services.find(key); existing != m.services.end()) {
+    if (const auto existing = m.scm.services.find(key); existing != m.scm.services.end()) {
         return sim::failure<handle>(nullptr, existing->second.marked_for_deletion
                                                  ? sim::error_service_marked_for_delete
                                                  : sim::error_service_exists);
@@ -121,12 +121,12 @@ handle create_service(handle manager, const wchar_t* name, const wchar_t* displa
     created.start_type = start_type;
     created.error_control = error_control;
     created.binary_path = binary_path;
-    m.services[key] = std::move(created);
+    m.scm.services[key] = std::move(created);
     sim::handle_record record;
     record.kind = sim::handle_kind::service;
     record.access = access;
     record.service_key = key;
-    return m.add_handle(std::move(record));
+    return m.handles.add(std::move(record));
 }
 
 handle open_service(handle manager, const wchar_t* name, std::uint32_t access) {
@@ -136,18 +136,18 @@ handle open_service(handle manager, const wchar_t* name, std::uint32_t access) {
     if (auto error = m.enter(sim::operation::open_service, wanted)) {
         return sim::failure<handle>(nullptr, *error);
     }
-    if (m.find_handle(manager, sim::handle_kind::service_manager) == nullptr) {
+    if (m.handles.find(manager, sim::handle_kind::service_manager) == nullptr) {
         return sim::failure<handle>(nullptr, error_invalid_handle);
     }
     const std::wstring key = sim::to_lower(wanted);
-    if (m.services.count(key) == 0) {
+    if (m.scm.services.count(key) == 0) {
         return sim::failure<handle>(nullptr, sim::error_service_does_not_exist);
     }
     sim::handle_record record;
     record.kind = sim::handle_kind::service;
     record.access = access;
     record.service_key = key;
-    return m.add_handle(std::move(record));
+    return m.handles.add(std::move(record));
 }
 
 bool query_service_status(handle service, service_status& status) {
@@ -156,13 +156,13 @@ bool query_service_status(handle service, service_status& status) {
     if (auto error = m.enter(sim::operation::query_service_status)) {
         return sim::failure(false, *error);
     }
-    const auto* record = m.find_handle(service, sim::handle_kind::service);
+    const auto* record = m.handles.find(service, sim::handle_kind::service);
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
     if (!sim::has(record->access, service_query_status)) {
         return sim::failure(false, error_access_denied);
     }
-    const auto found = m.services.find(record->service_key);
-    if (found == m.services.end()) {
+    const auto found = m.scm.services.find(record->service_key);
+    if (found == m.scm.services.end()) {
         return sim::failure(false, sim::error_service_does_not_exist);
     }
     status = service_status{};
@@ -175,11 +175,11 @@ bool delete_service(handle service) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
     if (auto error = m.enter(sim::operation::delete_service)) return sim::failure(false, *error);
-    const auto* record = m.find_handle(service, sim::handle_kind::service);
+    const auto* record = m.handles.find(service, sim::handle_kind::service);
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
     if (!sim::has(record->access, delete_access)) return sim::failure(false, error_access_denied);
-    const auto found = m.services.find(record->service_key);
-    if (found == m.services.end()) {
+    const auto found = m.scm.services.find(record->service_key);
+    if (found == m.scm.services.end()) {
         return sim::failure(false, sim::error_service_does_not_exist);
     }
     if (found->second.marked_for_deletion) {
@@ -187,7 +187,7 @@ bool delete_service(handle service) {
     }
     // As on Windows, a service that is not stopped goes once it stops.
     if (found->second.state == service_stopped) {
-        m.services.erase(found);
+        m.scm.services.erase(found);
     } else {
         found->second.marked_for_deletion = true;
     }
@@ -201,13 +201,13 @@ namespace {
 sim::service_entry* configurable_service(sim::machine::impl& m, sim::operation op, handle service,
                                          std::uint32_t right) {
     if (auto error = m.enter(op)) return sim::failure<sim::service_entry*>(nullptr, *error);
-    const auto* record = m.find_handle(service, sim::handle_kind::service);
+    const auto* record = m.handles.find(service, sim::handle_kind::service);
     if (record == nullptr) return sim::failure<sim::service_entry*>(nullptr, error_invalid_handle);
     if (!sim::has(record->access, right)) {
         return sim::failure<sim::service_entry*>(nullptr, error_access_denied);
     }
-    const auto found = m.services.find(record->service_key);
-    if (found == m.services.end() || found->second.marked_for_deletion) {
+    const auto found = m.scm.services.find(record->service_key);
+    if (found == m.scm.services.end() || found->second.marked_for_deletion) {
         return sim::failure<sim::service_entry*>(nullptr, sim::error_service_marked_for_delete);
     }
     return &found->second;
@@ -239,7 +239,7 @@ bool change_service_failure_actions(handle service, std::uint32_t reset_period_s
     const bool restarts = std::any_of(actions, actions + count, [](const sc_action& action) {
         return action.type == sc_action_restart;
     });
-    const auto* record = m.find_handle(service, sim::handle_kind::service);
+    const auto* record = m.handles.find(service, sim::handle_kind::service);
     if (restarts && !sim::has(record->access, service_start)) {
         return sim::failure(false, error_access_denied);
     }
@@ -267,7 +267,7 @@ bool close_service_handle(handle manager_or_service) {
     if (service_handle(m, manager_or_service) == nullptr) {
         return sim::failure(false, error_invalid_handle);
     }
-    m.handles.erase(reinterpret_cast<std::uintptr_t>(manager_or_service));
+    m.handles.open.erase(reinterpret_cast<std::uintptr_t>(manager_or_service));
     return true;
 }
 
@@ -277,7 +277,7 @@ bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function ma
     if (auto error = m.enter(sim::operation::start_service_ctrl_dispatcher)) {
         return sim::failure(false, *error);
     }
-    auto& dispatcher = m.dispatcher;
+    auto& dispatcher = m.scm.dispatcher;
     if (dispatcher.service_name.empty() || dispatcher.main != nullptr) {
         return sim::failure(false, sim::error_failed_service_controller_connect);
     }
@@ -290,7 +290,7 @@ bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function ma
     // function to return, as the real dispatcher does.
     const auto control_due = [&m, &dispatcher] {
         return dispatcher.handler != nullptr && !dispatcher.controls.empty() &&
-               dispatcher.controls.begin()->first <= m.elapsed_ms;
+               dispatcher.controls.begin()->first <= m.clock.elapsed_ms;
     };
     for (;;) {
         if (dispatcher.stopped_reported) return true;
@@ -327,7 +327,7 @@ handle register_service_ctrl_handler(const wchar_t* name, service_handler_functi
     if (auto error = m.enter(sim::operation::register_service_ctrl_handler)) {
         return sim::failure<handle>(nullptr, *error);
     }
-    auto& dispatcher = m.dispatcher;
+    auto& dispatcher = m.scm.dispatcher;
     // A process started as a service may register; a test may also call the service main
     // function itself, as the dispatcher would.
     if (dispatcher.service_name.empty() || name == nullptr ||
@@ -339,7 +339,7 @@ handle register_service_ctrl_handler(const wchar_t* name, service_handler_functi
     sim::handle_record record;
     record.kind = sim::handle_kind::service_status;
     record.service_key = sim::to_lower(dispatcher.service_name);
-    return m.add_handle(std::move(record));
+    return m.handles.add(std::move(record));
 }
 
 bool set_service_status(handle status_handle, const service_status& status) {
@@ -349,20 +349,21 @@ bool set_service_status(handle status_handle, const service_status& status) {
             m.enter(sim::operation::set_service_status, std::to_wstring(status.current_state))) {
         return sim::failure(false, *error);
     }
-    const auto* record = m.find_handle(status_handle, sim::handle_kind::service_status);
+    const auto* record = m.handles.find(status_handle, sim::handle_kind::service_status);
     if (record == nullptr) return sim::failure(false, error_invalid_handle);
     if (status.current_state < service_stopped || status.current_state > 7) {
         return sim::failure(false, error_invalid_parameter);
     }
-    m.dispatcher.reports.push_back({status, m.elapsed_ms});
-    if (const auto found = m.services.find(record->service_key); found != m.services.end()) {
+    m.scm.dispatcher.reports.push_back({status, m.clock.elapsed_ms});
+    if (const auto found = m.scm.services.find(record->service_key);
+        found != m.scm.services.end()) {
         found->second.state = status.current_state;
         if (status.current_state == service_stopped && found->second.marked_for_deletion) {
-            m.services.erase(found);
+            m.scm.services.erase(found);
         }
     }
     if (status.current_state == service_stopped) {
-        m.dispatcher.stopped_reported = true;
+        m.scm.dispatcher.stopped_reported = true;
         m.let_woken_threads_compete(held);
     }
     return true;

@@ -5,26 +5,26 @@ namespace sim {
 
 void machine::set_settings_file(const std::wstring& path, std::wstring text) {
     std::lock_guard guard(impl_->lock);
-    impl_->settings_files[file_tree_key(path)] = std::move(text);
+    impl_->settings.files[file_tree_key(path)] = std::move(text);
 }
 
 void machine::remove_settings_file(const std::wstring& path) {
     std::lock_guard guard(impl_->lock);
-    impl_->settings_files.erase(file_tree_key(path));
+    impl_->settings.files.erase(file_tree_key(path));
 }
 
 int machine::settings_reads() const {
     std::lock_guard guard(impl_->lock);
-    return impl_->settings_reads;
+    return impl_->settings.reads;
 }
 
 namespace {
 
 // The text of a settings file, counting the read; none when there is no such file.
-const std::wstring* read_settings(machine::impl& m, const std::wstring& path) {
-    const auto found = m.settings_files.find(file_tree_key(path));
-    if (found == m.settings_files.end()) return nullptr;
-    ++m.settings_reads;
+const std::wstring* read_settings(settings_state& settings, const std::wstring& path) {
+    const auto found = settings.files.find(file_tree_key(path));
+    if (found == settings.files.end()) return nullptr;
+    ++settings.reads;
     return &found->second;
 }
 
@@ -52,7 +52,7 @@ std::uint32_t get_private_profile_string(const wchar_t* section, const wchar_t* 
         return sim::failure(sim::profile_string({}, section, key, default_value, buffer, size),
                             *error);
     }
-    const std::wstring* text = sim::read_settings(m, path);
+    const std::wstring* text = sim::read_settings(m.settings, path);
     const std::uint32_t stored = sim::profile_string(text != nullptr ? *text : std::wstring{},
                                                      section, key, default_value, buffer, size);
     sim::report_lookup(text, section, key);
@@ -67,7 +67,7 @@ std::uint32_t get_private_profile_int(const wchar_t* section, const wchar_t* key
     if (auto error = m.enter(sim::operation::get_private_profile_int, path)) {
         return sim::failure(static_cast<std::uint32_t>(default_value), *error);
     }
-    const std::wstring* text = sim::read_settings(m, path);
+    const std::wstring* text = sim::read_settings(m.settings, path);
     const std::uint32_t value =
         sim::profile_int(text != nullptr ? *text : std::wstring{}, section, key, default_value);
     sim::report_lookup(text, section, key);

@@ -77,8 +77,8 @@ TEST_F(events_contract, WaitOnUnsignalledEventTimesOutWith258AfterTheTime) {
     ASSERT_TRUE(event);
     const std::uint64_t started = platform::tick_count();
     EXPECT_EQ(platform::wait_for_single_object(event.get(), 100), 258u);
-    // The system's tick advances in steps of a few milliseconds.
-    EXPECT_GE(platform::tick_count() - started, 90u);
+    // The system's tick advances in steps of up to 16 ms.
+    EXPECT_GE(platform::tick_count() - started, 80u);
 }
 
 struct lock_contender {

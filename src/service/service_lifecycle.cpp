@@ -120,20 +120,18 @@ std::uint32_t run_service() {
     return 0;
 }
 
-void service_main(service_state& state) {
-    constexpr const wchar_t* tag = L"ServiceMain";
-    const signal_on_exit signal_end(state.service_main_ended.get());
-    // What an earlier run left is cleared away only now that the process is known to be
-    // the service: run from a console by mistake, it must not end the agent group of the
-    // service that runs. Before this function's first line, so that the log reads as the
-    // start always has.
-    cleanup::clean_up();
-    logging::log_debug(tag, L"enter");
+namespace {
 
+constexpr const wchar_t* main_tag = L"ServiceMain";
+
+// Registers the handler and reports the service starting, then running once the stop
+// event exists. False, with the manager told why when it can be, when it cannot run.
+bool start_up(service_state& state) {
+    constexpr const wchar_t* tag = main_tag;
     state.status_handle = platform::register_service_ctrl_handler(service_name, ServiceCtrlHandler);
     if (state.status_handle == nullptr) {
         log_manager_error(tag, L"RegisterServiceCtrlHandler returned an error.");
-        return;
+        return false;
     }
     {
         const platform::exclusive_lock held(state.status_lock);
@@ -150,14 +148,18 @@ void service_main(service_state& state) {
         const platform::exclusive_lock held(state.status_lock);
         logging::log_debug(tag, L"set status to stopped.");
         report(state, held, tag, platform::service_stopped, 0, error, 1);
-        return;
+        return false;
     }
-    {
-        const platform::exclusive_lock held(state.status_lock);
-        logging::log_debug(tag, L"set status to running.");
-        report(state, held, tag, platform::service_running, stop_and_shutdown, 0, 0);
-    }
+    const platform::exclusive_lock held(state.status_lock);
+    logging::log_debug(tag, L"set status to running.");
+    report(state, held, tag, platform::service_running, stop_and_shutdown, 0, 0);
+    return true;
+}
 
+// Runs the worker thread until it ends and reports the service stopped with the reason it
+// ended. False when there was no worker (the service was reported stopped all the same).
+bool supervise(service_state& state) {
+    constexpr const wchar_t* tag = main_tag;
     logging::log_debug(tag, L"creating worker thread ...");
     const platform::unique_handle worker(
         platform::create_thread(supervision::ServiceWorkerThread, &state.group));
@@ -170,7 +172,7 @@ void service_main(service_state& state) {
         state.group.stop_event.reset();
         logging::log_debug(tag, L"set status to stopped.");
         report(state, held, tag, platform::service_stopped, 0, error, 1);
-        return;
+        return false;
     }
     logging::log_debug(tag, L"worker thread created.");
     logging::log_debug(tag, L"waiting for worker thread to stop ...");
@@ -184,14 +186,27 @@ void service_main(service_state& state) {
         worker_code = 0;
     }
     const stopped_codes codes = codes_of(worker_code);
-    {
-        const platform::exclusive_lock held(state.status_lock);
-        state.group.stop_event.reset();
-        logging::log_debug(tag, L"status to stopped.");
-        report(state, held, tag, platform::service_stopped, 0, codes.win32_exit_code, 3,
-               L"ServiceStatus returned an error", codes.service_specific_exit_code);
+    const platform::exclusive_lock held(state.status_lock);
+    state.group.stop_event.reset();
+    logging::log_debug(tag, L"status to stopped.");
+    report(state, held, tag, platform::service_stopped, 0, codes.win32_exit_code, 3,
+           L"ServiceStatus returned an error", codes.service_specific_exit_code);
+    return true;
+}
+
+}  // namespace
+
+void service_main(service_state& state) {
+    const signal_on_exit signal_end(state.service_main_ended.get());
+    // What an earlier run left is cleared away only now that the process is known to be
+    // the service: run from a console by mistake, it must not end the agent group of the
+    // service that runs. Before this function's first line, so that the log reads as the
+    // start always has.
+    cleanup::clean_up();
+    logging::log_debug(main_tag, L"enter");
+    if (start_up(state) && supervise(state)) {
+        logging::log_debug(main_tag, L"exit");
     }
-    logging::log_debug(tag, L"exit");
 }
 
 void handle_control(service_state& state, std::uint32_t control) {

@@ -123,11 +123,6 @@ TEST(Win32Processes, ImageNameThatDoesNotFitFails) {
     EXPECT_EQ(platform::get_process_image_file_name(process.get(), image.data(), 4), 0u);
 }
 
-TEST(Win32Processes, ProcessZeroCannotBeOpened) {
-    EXPECT_EQ(platform::open_process(platform::process_all_access, false, 0), nullptr);
-    EXPECT_EQ(platform::get_last_error(), platform::error_invalid_parameter);
-}
-
 TEST(Win32Files, Attributes) {
     const scratch_directory scratch;
     const fs::path file = scratch.write("a.txt");

@@ -1,7 +1,9 @@
 // The clocks the log's time stamps and the health cycle's interval are read from, and the
-// executable's path the settings file is found beside.
+// executable's path the settings file is found beside, and the folder the agent is
+// installed under.
 #include <cstdint>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "contract/contract_test.h"
@@ -14,6 +16,7 @@ namespace {
 
 using clock_contract = contract_test;
 using module_contract = contract_test;
+using folders_contract = contract_test;
 
 TEST_F(clock_contract, local_time_of_a_known_instant) {
     // 2026-07-15 12:00:00 UTC: the same calendar day in every time zone.
@@ -40,6 +43,14 @@ TEST_F(module_contract, a_path_too_long_is_cut_without_terminator) {
     EXPECT_EQ(length, 8u);
     EXPECT_EQ(platform::get_last_error(), platform::error_insufficient_buffer);
     EXPECT_EQ(buffer[8], L'#');
+}
+
+TEST_F(folders_contract, program_files_folder) {
+    std::vector<wchar_t> path(platform::max_path, L'#');
+    EXPECT_EQ(platform::get_folder_path(platform::csidl_program_files, platform::shgfp_type_current,
+                                        path.data()),
+              0);
+    EXPECT_EQ(std::wstring(path.data()), L"C:\\Program Files");
 }
 
 }  // namespace

@@ -51,6 +51,14 @@ class scratch {
     mutable std::vector<std::wstring> read_only_;
 };
 
+// The path of a program that runs until it is ended, under the file name `name`: the
+// build's stand-in for the agent on Windows, an installed program on the simulated
+// machine. Launched with `--hold "<path>"`, it creates that file and keeps it open without
+// delete sharing, as the agent keeps its log.
+std::wstring program_path(const std::wstring& name);
+// Returns once process `id`, launched with --hold "<path>", holds the file.
+void await_holding(std::uint32_t id, const std::wstring& path);
+
 // Long enough for a wait that must end not to end by time-out on a slow machine.
 inline constexpr std::uint32_t ample_ms = 10000;
 

@@ -6,8 +6,13 @@
 
 namespace contract {
 
+// The test program is played by a process of the service's executable, where the
+// module path points.
 void contract_test::SetUp() {
-    sim::machine::instance().reset();
+    auto& machine = sim::machine::instance();
+    machine.reset();
+    machine.set_current_process(machine.start_process(
+        L"\\Device\\HarddiskVolume1\\Program Files\\Quillmark\\quillmark_snaptel.exe"));
 }
 
 void contract_test::TearDown() {
@@ -43,6 +48,17 @@ bool scratch::exists(const std::wstring& name) const {
 
 std::optional<std::string> scratch::content(const std::wstring& name) const {
     return sim::machine::instance().file_content(*this / name);
+}
+
+std::wstring program_path(const std::wstring& name) {
+    const std::wstring path = L"C:\\programs\\" + name;
+    sim::machine::instance().install_program(path);
+    return path;
+}
+
+void await_holding(std::uint32_t id, const std::wstring& path) {
+    sim::machine::instance().write_file(path, "");
+    sim::machine::instance().hold_file(id, path);
 }
 
 }  // namespace contract

@@ -6,7 +6,10 @@
 #include <iterator>
 #include <random>
 
+#include <thread>
+
 #include "contract/contract_test.h"
+#include "windows/standin_process.h"
 
 namespace contract {
 namespace {
@@ -66,6 +69,19 @@ std::optional<std::string> scratch::content(const std::wstring& name) const {
         return std::nullopt;
     }
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::wstring program_path(const std::wstring& name) {
+    return (standin::standin_directory() / name).wstring();
+}
+
+// The stand-in creates the file when it opens it.
+void await_holding(std::uint32_t /*id*/, const std::wstring& path) {
+    const fs::path held(L"\\\\?\\" + path);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ample_ms);
+    while (!fs::exists(held) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 }  // namespace contract

@@ -1,17 +1,13 @@
 // The Windows backend of the platform layer against the real system: each call must
 // give the results and last-error codes the layer's users rely on.
 #include <gtest/gtest.h>
-// _getpid: the C runtime's process identifier, so the tests need no Windows header.
-#include <process.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,7 +18,6 @@
 #include "platform/file_handles.h"
 #include "platform/files.h"
 #include "platform/handles.h"
-#include "platform/processes.h"
 #include "platform/settings.h"
 #include "platform/text.h"
 #include "platform/threads_and_events.h"
@@ -38,10 +33,6 @@ bool ends_with_ignoring_case(const std::wstring& text, const std::wstring& end) 
     }
     return platform::compare_string_ignore_case(text.substr(text.size() - end.size()).c_str(),
                                                 end.c_str()) == 0;
-}
-
-std::uint32_t own_process_id() {
-    return static_cast<std::uint32_t>(_getpid());
 }
 
 // A directory of its own under the temporary directory, removed with everything in it.
@@ -85,42 +76,6 @@ TEST(Win32Module, PathNamesTheRunningExecutable) {
     EXPECT_TRUE(
         ends_with_ignoring_case(std::wstring(buffer.data(), length), L"\\windows_tests.exe"))
         << "path: " << ::testing::PrintToString(std::wstring(buffer.data(), length));
-}
-
-TEST(Win32Processes, OwnProcessIsListedOpenedAndNamed) {
-    std::vector<std::uint32_t> ids(4096);
-    std::uint32_t filled = 0;
-    ASSERT_TRUE(platform::enum_processes(
-        ids.data(), static_cast<std::uint32_t>(ids.size() * sizeof(std::uint32_t)), &filled));
-    ASSERT_EQ(filled % sizeof(std::uint32_t), 0u);
-    ids.resize(filled / sizeof(std::uint32_t));
-    EXPECT_NE(std::find(ids.begin(), ids.end(), own_process_id()), ids.end());
-
-    const platform::unique_handle process(
-        platform::open_process(platform::process_all_access, false, own_process_id()));
-    ASSERT_TRUE(process);
-
-    std::vector<wchar_t> image(1024);
-    const std::uint32_t length = platform::get_process_image_file_name(
-        process.get(), image.data(), static_cast<std::uint32_t>(image.size()));
-    ASSERT_GT(length, 0u);
-    const std::wstring path(image.data(), length);
-    EXPECT_EQ(path.rfind(L"\\Device\\", 0), 0u) << ::testing::PrintToString(path);
-    EXPECT_TRUE(ends_with_ignoring_case(path, L"\\windows_tests.exe"))
-        << ::testing::PrintToString(path);
-
-    std::uint32_t exit_code = 0;
-    ASSERT_TRUE(platform::get_exit_code_process(process.get(), &exit_code));
-    EXPECT_EQ(exit_code, platform::still_active);
-    EXPECT_EQ(platform::wait_for_single_object(process.get(), 0), platform::wait_timeout);
-}
-
-TEST(Win32Processes, ImageNameThatDoesNotFitFails) {
-    const platform::unique_handle process(
-        platform::open_process(platform::process_all_access, false, own_process_id()));
-    ASSERT_TRUE(process);
-    std::vector<wchar_t> image(4);
-    EXPECT_EQ(platform::get_process_image_file_name(process.get(), image.data(), 4), 0u);
 }
 
 TEST(Win32Files, Attributes) {
@@ -206,14 +161,6 @@ TEST(Win32Files, NameOfADeepEntryComesWhole) {
     ASSERT_TRUE(platform::get_file_name_by_handle(held.get(), name));
     EXPECT_GT(name.size(), 1024u);
     EXPECT_EQ(name, deep.substr(6));
-}
-
-TEST(Win32Folders, ProgramFilesFolder) {
-    std::vector<wchar_t> path(platform::max_path, L'#');
-    EXPECT_EQ(platform::get_folder_path(platform::csidl_program_files, platform::shgfp_type_current,
-                                        path.data()),
-              0);
-    EXPECT_EQ(std::wstring(path.data()), L"C:\\Program Files");
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 
 #include "logging/diagnostic_log.h"
 #include "platform/text.h"
-#include "service/service_operations.h"
+#include "service/service_lifecycle.h"
+#include "service/service_registration.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-// The process entry: the command word chooses the operation (see service_operations.h).
+// The process entry: the command word chooses the operation (service_registration.h,
+// service_lifecycle.h).
 #pragma once
 
 // Logs its start, runs the operation its first argument names (install, uninstall, or

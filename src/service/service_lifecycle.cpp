@@ -8,7 +8,6 @@
 #include "platform/unique_handle.h"
 #include "service/manager_error.h"
 #include "service/service_name.h"
-#include "service/service_operations.h"
 #include "service/service_state.h"
 #include "supervision/agent_launch.h"
 #include "supervision/worker_thread.h"

@@ -10,6 +10,10 @@
 
 namespace service {
 
+// Runs as the service until it has stopped: the third use the entry point chooses from
+// its command word. Returns a Windows error code, 0 for success.
+std::uint32_t run_service();
+
 // Registers the control handler, reports the service starting and then running, runs
 // the supervision on a worker thread until it ends, and reports the service stopped.
 void service_main(service_state& state);

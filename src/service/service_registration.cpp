@@ -1,3 +1,5 @@
+#include "service/service_registration.h"
+
 #include <iterator>
 
 #include "logging/caught_exception.h"
@@ -7,7 +9,6 @@
 #include "service/event_source_registration.h"
 #include "service/manager_error.h"
 #include "service/service_name.h"
-#include "service/service_operations.h"
 #include "settings/settings_file.h"
 
 namespace service {

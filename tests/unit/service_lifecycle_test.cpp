@@ -7,7 +7,7 @@
 
 #include "cleanup/cleanup.h"
 #include "logging/diagnostic_log.h"
-#include "service/service_operations.h"
+#include "service/service_registration.h"
 #include "service/service_state.h"
 #include "support/supervision_test.h"
 

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "logging/diagnostic_log.h"
-#include "service/service_operations.h"
+#include "service/service_registration.h"
 #include "support/sim_test.h"
 
 namespace {

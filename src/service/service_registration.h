@@ -1,5 +1,6 @@
-// The three uses of the executable, chosen by the entry point from its command word.
-// Each returns a Windows error code, 0 for success.
+// Registering the executable with the Service Control Manager and removing it: two of
+// the three uses the entry point chooses from its command word. Each returns a Windows
+// error code, 0 for success.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +12,5 @@ std::uint32_t install_service();
 
 // Removes the registration of the stopped service.
 std::uint32_t uninstall_service();
-
-// Runs as the service until it has stopped.
-std::uint32_t run_service();
 
 }  // namespace service

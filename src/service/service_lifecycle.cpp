@@ -15,9 +15,10 @@
 namespace service {
 namespace {
 
-// The run's state, for the two functions the dispatcher calls without a context of their
+// The run's state, for ServiceMain, which the dispatcher calls without a context of its
 // own. Set before the dispatcher starts and cleared after it has returned; ServiceMain
-// keeps a reference of its own, as it may outlive the run's wait for it.
+// keeps a reference of its own, as it may outlive the run's wait for it. The control
+// handler gets the state as its context.
 std::shared_ptr<service_state> current_run;
 
 // ServiceMain has at most its "exit" line left to write once the dispatcher has returned;
@@ -85,9 +86,8 @@ void stop_sequence(service_state& state) {
     platform::set_event(state.group.stop_event.get());
 }
 
-void ServiceCtrlHandler(std::uint32_t control) {
-    // The dispatcher calls it only while the run it belongs to serves.
-    if (current_run) handle_control(*current_run, control);
+std::uint32_t ServiceCtrlHandler(std::uint32_t control, void* context) {
+    return handle_control(*static_cast<service_state*>(context), control);
 }
 
 void ServiceMain(std::uint32_t /*argument_count*/, wchar_t** /*arguments*/) {
@@ -127,7 +127,9 @@ constexpr const wchar_t* main_tag = L"ServiceMain";
 // event exists. False, with the manager told why when it can be, when it cannot run.
 bool start_up(service_state& state) {
     constexpr const wchar_t* tag = main_tag;
-    state.status_handle = platform::register_service_ctrl_handler(service_name, ServiceCtrlHandler);
+    state.control_target = {ServiceCtrlHandler, &state};
+    state.status_handle =
+        platform::register_service_ctrl_handler_ex(service_name, state.control_target);
     if (state.status_handle == nullptr) {
         log_manager_error(tag, L"RegisterServiceCtrlHandler returned an error.");
         return false;
@@ -208,7 +210,7 @@ void service_main(service_state& state) {
     }
 }
 
-void handle_control(service_state& state, std::uint32_t control) {
+std::uint32_t handle_control(service_state& state, std::uint32_t control) {
     constexpr const wchar_t* tag = L"ServiceCtrlHandler";
     logging::log_debug(tag, L"enter");
     switch (control) {
@@ -232,10 +234,14 @@ void handle_control(service_state& state, std::uint32_t control) {
         case platform::service_control_continue:
             logging::log_debug(tag, L"received command to continue.");
             break;
-        default:
+        case platform::service_control_interrogate:
             break;
+        default:
+            logging::log_debug(tag, L"exit");
+            return platform::error_call_not_implemented;
     }
     logging::log_debug(tag, L"exit");
+    return platform::no_error;
 }
 
 }  // namespace service

@@ -26,6 +26,8 @@ struct service_state {
     platform::service_status status;
     // Set once by ServiceMain when it registers the control handler, before any report.
     platform::handle status_handle = nullptr;
+    // The handler and this state as its context, as registered with the dispatcher.
+    platform::service_control_target control_target;
     // The worker thread's share: the agents, their lock and the stop mark, and the stop
     // event (guarded as above). Handed to the worker as its parameter.
     supervision::agent_group group;

@@ -184,8 +184,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(service_lifecycle, no_report_reaches_the_manager_after_the_stopped_one) {
     machine().start_as_service(L"quillmark_snaptel");
-    state.status_handle =
-        platform::register_service_ctrl_handler(L"quillmark_snaptel", [](std::uint32_t) {});
+    const platform::service_control_target ignored{
+        [](std::uint32_t, void*) { return platform::no_error; }, nullptr};
+    state.status_handle = platform::register_service_ctrl_handler_ex(L"quillmark_snaptel", ignored);
     const platform::exclusive_lock held(state.status_lock);
     state.status.service_type = platform::service_win32_own_process;
     EXPECT_TRUE(service::report_status(state, held, platform::service_stopped, 0, 0, 3));

@@ -70,6 +70,9 @@ void file_log_policy::close_stream() {
 }
 
 void file_log_policy::write_line(const std::wstring& text) {
+    if (!file_) {
+        return;
+    }
     // A line cut short by an earlier write (a full disk) is left as it is, and this line
     // starts on a line of its own after it. The buffer is kept from line to line.
     std::string& bytes = bytes_;

@@ -48,6 +48,7 @@ class file_log_policy : public log_policy_interface {
     // what it leads to is left as it was.
     void open_stream(const std::wstring& name) override;
     void close_stream() override;
+    // Nothing while no file is open.
     void write_line(const std::wstring& text) override;
 
   private:

@@ -77,8 +77,14 @@ std::uint32_t supervise(agent_group& group) {
             continue;
         }
         last_check_ms = platform::tick_count();
+        // A log that could not be opened at the start (held by a reader, say) is tried
+        // again until it opens.
+        logging::current_log().retry_file();
         if (health_cycle_fails()) {
-            stop_agent(group);
+            // A stop that comes meanwhile deletes what is left itself: the restart's
+            // deletion gives way to it at once.
+            cleanup::pace until_stop({}, cleanup::pace::no_deadline, &group.stop_requested);
+            stop_agent(group, until_stop);
             logging::log_debug(tag, L"restarting host agent.");
             agent_launched = false;
         }

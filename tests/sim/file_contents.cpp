@@ -31,6 +31,11 @@ void machine::write_file(const std::wstring& path, const std::string& bytes) {
     replace_content(impl_->fs, entry.content, bytes);
 }
 
+void machine::set_deletion_time(std::uint32_t ms) {
+    std::lock_guard guard(impl_->lock);
+    impl_->fs.deletion_ms = ms;
+}
+
 void machine::set_free_space(std::optional<std::size_t> bytes) {
     std::lock_guard guard(impl_->lock);
     impl_->fs.free_space = bytes;

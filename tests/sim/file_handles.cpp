@@ -234,7 +234,13 @@ bool set_file_attributes_by_handle(handle file, std::uint32_t attributes) {
 
 bool set_delete_disposition(handle file) {
     auto& m = sim::machine::instance().internals();
-    std::lock_guard guard(m.lock);
+    sim::machine::impl::guard held(m.lock);
+    if (m.fs.deletion_ms > 0) {
+        const std::uint64_t deadline = m.clock.elapsed_ms + m.fs.deletion_ms;
+        while (m.clock.elapsed_ms < deadline) {
+            m.block(held, nullptr, deadline, "a deletion");
+        }
+    }
     sim::handle_record* record = nullptr;
     sim::file_entry* found = opened_entry(m, sim::operation::set_delete_disposition, file, record);
     if (found == nullptr) return false;

@@ -74,6 +74,8 @@ struct files_state {
     std::wstring current_directory = L"C:\\Windows\\system32";
     // What the volume can still take, in bytes; none: as much as is written.
     std::optional<std::size_t> free_space;
+    // Virtual milliseconds each deletion through a handle takes.
+    std::uint32_t deletion_ms = 0;
     std::vector<pending_swap> swaps;
     int swaps_done = 0;
 

@@ -338,6 +338,9 @@ class machine {
     // it stores what fits, reports that count and fails with 112 (ERROR_DISK_FULL), as
     // WriteFile on a full disk does. Emptying or shortening a file gives its bytes back.
     void set_free_space(std::optional<std::size_t> bytes);
+    // Each deletion through a handle (its disposition set) takes this many virtual
+    // milliseconds, as on a disk, so that emptying a large directory takes time. Default 0.
+    void set_deletion_time(std::uint32_t ms);
     // The directory relative file names are taken from. Default: C:\Windows\system32.
     void set_current_directory(std::wstring path);
     bool exists(const std::wstring& path) const;

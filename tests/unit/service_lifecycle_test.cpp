@@ -388,3 +388,64 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// Anyone who may read the log can hold it open without sharing it. The service supervises
+// all the same, says why once for each reason, and tries the file again at each health
+// cycle until it opens.
+struct held_log_case {
+    const char* name;
+    std::vector<platform::error_code> refusals;  // one for each try, the first at the start
+    std::vector<std::string> events;
+    std::uint64_t opened_ms;  // the health cycle the log opens at
+    std::size_t checks_logged;  // the health cycles' and the stop's
+};
+
+class held_log : public service_lifecycle, public ::testing::WithParamInterface<held_log_case> {};
+
+TEST_P(held_log, keeps_no_service_from_supervising) {
+    const auto& c = GetParam();
+    for (const platform::error_code refusal : c.refusals) {
+        machine().fail(sim::operation::create_file, refusal, log_file);
+    }
+    std::optional<std::size_t> lines_before_open;
+    machine().at(c.opened_ms - 1, [&] { lines_before_open = log_lines().size(); });
+    machine().send_control(130000, platform::service_control_stop);
+    EXPECT_EQ(run_as_service(), 0);
+
+    EXPECT_EQ(machine().launches().size(), 1u);
+    EXPECT_EQ(reports(), (lines{start_pending, running, stop_pending, stopped}));
+    EXPECT_EQ(lines_before_open, 0u);
+    const lines entries = log_entries();
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries.front(), d("is_host_agent_running", "enter"));
+    EXPECT_EQ(test::lines_starting(entries, entries.front()).size(), c.checks_logged);
+    EXPECT_EQ(entries.back(), d("wmain", "exit"));
+    EXPECT_EQ(event_entries(), c.events);
+}
+
+const std::string held = "7 wmain Unable to open an output stream: C:\\logs\\service.log: ";
+const std::string sharing =
+    "The process cannot access the file because it is being used by "
+    "another process.";
+
+INSTANTIATE_TEST_SUITE_P(
+    refusals, held_log,
+    ::testing::Values(
+        held_log_case{"once", {32}, {held + sharing}, 62020, 3},
+        held_log_case{"twice_for_one_reason", {32, 32}, {held + sharing}, 123040, 2},
+        held_log_case{
+            "for_two_reasons", {32, 5}, {held + sharing, held + "Access is denied."}, 123040, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Run from a console, a service whose log cannot be opened says so and fails, as any
+// command does.
+TEST_F(service_lifecycle, from_a_console_an_unusable_log_is_a_failure) {
+    machine().fail(sim::operation::create_file, 32, log_file);
+    wchar_t program[] = L"quillmark_snaptel.exe";
+    wchar_t* argv[] = {program, nullptr};
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(wmain(1, argv), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "quillmark_snaptel: Unable to open an output stream: C:\\logs\\service.log: " +
+                  sharing + "\n");
+}

@@ -396,7 +396,7 @@ struct held_log_case {
     const char* name;
     std::vector<platform::error_code> refusals;  // one for each try, the first at the start
     std::vector<std::string> events;
-    std::uint64_t opened_ms;  // the health cycle the log opens at
+    std::uint64_t opened_ms;    // the health cycle the log opens at
     std::size_t checks_logged;  // the health cycles' and the stop's
 };
 
@@ -449,3 +449,78 @@ TEST_F(service_lifecycle, from_a_console_an_unusable_log_is_a_failure) {
               "quillmark_snaptel: Unable to open an output stream: C:\\logs\\service.log: " +
                   sharing + "\n");
 }
+
+// However much the temporary directory holds, the manager hears from the service at once and
+// as often as its wait hints ask, everything is deleted before the agent is launched, and a
+// stop returns in time, leaving what it had no time for to the next start.
+struct full_directory_case {
+    const char* name;
+    std::uint64_t stop_ms;
+    bool collector_ends;  // at 30 s: the health cycle at 82 s restarts the group
+    lines said;           // the clean-up's lines about what it left
+};
+
+class full_directory : public service_lifecycle,
+                       public ::testing::WithParamInterface<full_directory_case> {
+  protected:
+    // Each deletion takes 10 ms: 2000 entries take 20 s to delete.
+    void plant(const std::wstring& prefix) {
+        for (int i = 0; i < 2000; ++i) {
+            machine().create_file(std::wstring(cleanup::temp_directory) + L"/" + prefix +
+                                  std::to_wstring(i));
+        }
+    }
+    std::size_t left(const std::wstring& prefix) {
+        std::size_t count = 0;
+        for (const auto& path : machine().tree(cleanup::temp_directory)) {
+            count += path.find(prefix) != std::wstring::npos ? 1 : 0;
+        }
+        return count;
+    }
+};
+
+TEST_P(full_directory, delays_neither_the_start_nor_the_stop) {
+    const auto& c = GetParam();
+    machine().set_deletion_time(10);
+    plant(L"start-");
+    machine().at(40000, [this] { plant(L"later-"); });
+    if (c.collector_ends) {
+        machine().at(30000, [this] { machine().end_process(plugins().front(), 1); });
+    }
+    machine().send_control(c.stop_ms, platform::service_control_stop);
+    EXPECT_EQ(run_as_service(), 0);
+
+    const auto made = machine().status_reports();
+    ASSERT_GE(made.size(), 2u);
+    EXPECT_EQ(made.front().at_ms, 0u);
+    for (std::size_t i = 1; i < made.size(); ++i) {
+        const auto& before = made[i - 1].status;
+        if (before.wait_hint == 0) continue;
+        EXPECT_LE(made[i].at_ms - made[i - 1].at_ms, before.wait_hint) << "report " << i;
+    }
+    EXPECT_EQ(left(L"start-"), 0u);
+    EXPECT_GE(machine().launches().front().at_ms, 20000u);
+    EXPECT_GT(left(L"later-"), 0u);
+    const lines entries = log_entries();
+    EXPECT_EQ(test::lines_starting(entries, ":<I>:  cleanup_temp_directory") +
+                  test::lines_starting(entries, ":<D>:  cleanup_temp_directory service"),
+              c.said);
+    EXPECT_EQ(reports().back(), stopped);
+    EXPECT_TRUE(agents().empty());
+    EXPECT_TRUE(plugins().empty());
+}
+
+const std::string time_is_up =
+    ":<I>:  cleanup_temp_directory time is up. The rest of the temporary directory is left for "
+    "the next start.";
+
+INSTANTIATE_TEST_SUITE_P(
+    stops, full_directory,
+    ::testing::Values(full_directory_case{"while_running", 50000, false, {time_is_up}},
+                      full_directory_case{
+                          "during_a_restart", 90000, true,
+                          lines{time_is_up} + lines{d("cleanup_temp_directory",
+                                                      "service is stopping. The rest of the "
+                                                      "temporary directory is left to the stop's "
+                                                      "clean-up.")}}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -1,10 +1,12 @@
 // What the host agent leaves behind, cleared away before it starts again.
 #pragma once
 
+#include "settings/agent_facts.h"
+
 namespace cleanup {
 
 // The host agent's temporary directory; emptied at each start, never removed.
-inline constexpr const wchar_t* temp_directory = L"C:/ProgramData/Quillmark/Snap/temp";
+inline constexpr const wchar_t* temp_directory = settings::agent_temp_directory;
 
 // Leaves the machine ready for a fresh host agent: ends every host agent and plugin
 // process, waits, and empties the temporary directory. Never throws; what failed is

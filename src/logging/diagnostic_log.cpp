@@ -1,6 +1,6 @@
 #include "logging/diagnostic_log.h"
 
-#include "settings/settings_file.h"
+#include "logging/configured_log.h"
 
 namespace logging {
 namespace {
@@ -33,9 +33,7 @@ std::shared_ptr<file_logger> diagnostic_log::file() {
     if (!file_) {
         // First, so that a log file that cannot be opened can still be reported.
         events();
-        file_ = std::make_shared<file_logger>(
-            settings::get_setting_text(L"SERVICE", L"LogFile", L"quillmark_snaptel.log"),
-            settings::get_setting_number(L"SERVICE", L"LogLevel", 3));
+        file_ = open_configured_log();
     }
     return file_;
 }

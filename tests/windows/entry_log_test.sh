@@ -181,7 +181,8 @@ run_case g "$settings_text"
 if ! tr -d '\r' <"$scratch/err" | grep -qF ": it is the settings file"; then
     fail "standard error does not say 'it is the settings file'"
 fi
-[ "$(cat "$case_bin/quillmark_snaptel.ini")" = "$settings_text" ] || fail "the settings file was changed"
+printf '%s' "$settings_text" | cmp -s - "$case_bin/quillmark_snaptel.ini" ||
+    fail "the settings file was changed"
 [ "$failures" -ne "$before" ] && show_output
 
 # Wine writes each event's text to its eventlog trace channel, and the event's type and ID

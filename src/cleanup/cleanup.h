@@ -2,11 +2,12 @@
 #pragma once
 
 #include "cleanup/pace.h"
+#include "settings/agent_facts.h"
 
 namespace cleanup {
 
 // The host agent's temporary directory; emptied at each start, never removed.
-inline constexpr const wchar_t* temp_directory = L"C:/ProgramData/Quillmark/Snap/temp";
+inline constexpr const wchar_t* temp_directory = settings::agent_temp_directory;
 
 // Leaves the machine ready for a fresh host agent: ends every host agent and plugin
 // process, waits, and empties the temporary directory. Never throws; what failed is

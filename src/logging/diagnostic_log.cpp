@@ -1,6 +1,7 @@
 #include "logging/diagnostic_log.h"
 
-#include "settings/settings_file.h"
+#include "logging/refused_log_level.h"
+#include "settings/log_settings.h"
 
 namespace logging {
 namespace {
@@ -33,11 +34,12 @@ std::shared_ptr<file_logger> diagnostic_log::file() {
     if (!file_) {
         // First, so that a log file that cannot be opened can still be reported.
         events();
-        file_name_ = settings::get_setting_text(L"SERVICE", L"LogFile", L"quillmark_snaptel.log");
-        auto made =
-            std::make_shared<file_logger>(settings::get_setting_number(L"SERVICE", L"LogLevel", 3));
+        const settings::log_level_setting level = settings::read_log_level();
+        file_name_ = settings::read_log_file();
+        auto made = std::make_shared<file_logger>(level.threshold);
         open_file_of(*made);
         file_ = std::move(made);
+        report_refused_log_level(*file_, level);
     }
     return file_;
 }

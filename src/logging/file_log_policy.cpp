@@ -45,6 +45,9 @@ std::string to_log_bytes(const std::wstring& text) {
 }
 
 void file_log_policy::open_stream(const std::wstring& name) {
+    if (std::wstring refused = why_not_log_name(name); !refused.empty()) {
+        throw open_stream_error(name, std::move(refused));
+    }
     // Opened or created, not yet emptied, and never through a link: what the handle holds
     // is checked first, and emptied through the same handle, so nothing can be swapped in
     // between.

@@ -55,7 +55,7 @@ bool machine::impl::open_at_or_under(const std::wstring& key) const {
     }
     for (const auto& process : processes.listed) {
         for (const auto& held : process->held_files) {
-            if (!process->ended && is_under(held, key)) return true;
+            if (!process->ended && is_under(held.key, key)) return true;
         }
     }
     return false;
@@ -132,7 +132,9 @@ handle open_existing_file(const wchar_t* name, std::uint32_t access, std::uint32
             return sim::failure(invalid_handle_value(), error_sharing_violation);
         }
     }
-    if (sim::deletes(access) && m.held_by_a_process(at.key)) {
+    if ((sim::deletes(access) && m.held_by_a_process(at.key)) ||
+        (sim::reads(access) && m.held_without_sharing(at.key, file_share_read)) ||
+        (sim::writes(access) && m.held_without_sharing(at.key, file_share_write))) {
         return sim::failure(invalid_handle_value(), error_sharing_violation);
     }
     sim::handle_record record;

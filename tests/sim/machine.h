@@ -273,9 +273,13 @@ class machine {
     void set_current_process(std::uint32_t id);
     // How many times TerminateProcess has been called on this process.
     int terminations(std::uint32_t id) const;
-    // The process keeps the file open without delete sharing until it ends:
-    // DeleteFileW on it fails with 32.
-    void hold_file(std::uint32_t id, const std::wstring& path);
+    // The process keeps the file open until it ends, reading and writing it and sharing
+    // only `share_mode`: an open that asks for what it does not share fails with 32, as
+    // DeleteFileW does (deletion is never shared), and the profile calls give their
+    // defaults for a file whose reading is not shared.
+    void hold_file(std::uint32_t id, const std::wstring& path,
+                   std::uint32_t share_mode = platform::file_share_read |
+                                              platform::file_share_write);
 
     // An executable file at `path` (a Windows path) that process creation can launch.
     // Launched, its image path is the device form (C: is \Device\HarddiskVolume1).

@@ -77,7 +77,7 @@ void machine::impl::run_swaps(operation op, const std::wstring& subject_key) {
     const pending_swap swap = *due;
     fs.swaps.erase(due);
     const std::wstring key = fs.locate(swap.path, false).key;
-    if (open_at_or_under(key)) return;
+    if (!swap.even_while_open && open_at_or_under(key)) return;
     for (auto it = fs.files.lower_bound(key); it != fs.files.end() && is_under(it->first, key);) {
         it = fs.files.erase(it);
     }
@@ -91,9 +91,10 @@ void machine::impl::run_swaps(operation op, const std::wstring& subject_key) {
 }
 
 void machine::replace_with_link_when(operation op, const std::wstring& subject,
-                                     const std::wstring& path, const std::wstring& target) {
+                                     const std::wstring& path, const std::wstring& target,
+                                     bool even_while_open) {
     std::lock_guard guard(impl_->lock);
-    impl_->fs.swaps.push_back({op, file_tree_key(subject), path, target});
+    impl_->fs.swaps.push_back({op, file_tree_key(subject), path, target, even_while_open});
 }
 
 int machine::replacements_done() const {

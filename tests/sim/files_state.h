@@ -60,6 +60,7 @@ struct pending_swap {
     std::wstring subject_key;
     std::wstring path;
     std::wstring target;
+    bool even_while_open = false;
 };
 
 // Every write lands at the end of the file, so a handle keeps no position of its own.

@@ -329,9 +329,10 @@ class machine {
     // When `op` is next called on `subject`, another program first replaces the
     // directory `path` with a directory link to `target` (moving the directory away), as
     // a user may between two calls of the service. It cannot while a handle is open on
-    // the directory or on anything under it, as a directory cannot then be renamed.
+    // the directory or on anything under it, as a directory cannot then be renamed; with
+    // `even_while_open` it can, as under Wine, where a rename does not look at open handles.
     void replace_with_link_when(operation op, const std::wstring& subject, const std::wstring& path,
-                                const std::wstring& target);
+                                const std::wstring& target, bool even_while_open = false);
     // How many such replacements took place.
     int replacements_done() const;
     // A file holding `bytes`, created with its parents when missing.

@@ -314,13 +314,15 @@ class machine {
     // connects. Without it the dispatcher fails with 1063, as in a console.
     void start_as_service(const std::wstring& name);
     // The manager sends `control` at the virtual moment `ms`; the dispatcher calls the
-    // service's handler with it on its own thread, once a handler is registered.
+    // service's handler with it on its own thread, once a handler is registered, unless
+    // the manager refuses it then (see control_results).
     void send_control(std::uint64_t ms, std::uint32_t control);
     // Every SetServiceStatus call, in order, with the status whole.
     std::vector<status_report> status_reports() const;
     // The manager's limits, as a test sets them to be longer or shorter than Wine's: the
     // service's first status report must come within `start_ms` of the dispatcher's
     // connection, and its handler must return within `control_ms` of a control's delivery.
+    // At the limit's very moment it is too late already.
     void set_service_limits(std::uint64_t start_ms, std::uint64_t control_ms);
     // What starting the service came to: 0 once it reported within the start limit, 1053
     // (ERROR_SERVICE_REQUEST_TIMEOUT) once the limit passed without a report; none while

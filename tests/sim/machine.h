@@ -148,6 +148,23 @@ struct status_report {
     std::uint64_t at_ms = 0;
 };
 
+// How long the Service Control Manager waits for a service, in virtual milliseconds:
+// Wine's limit for both a start and a control, the strictest the service must pass
+// (Windows waits 30 s).
+inline constexpr std::uint64_t default_service_limit_ms = 10000;
+
+// A control the manager sent, and what its sender got back.
+struct control_result {
+    std::uint64_t sent_ms = 0;
+    std::uint32_t control = 0;
+    // What the handler returned; 1053 (ERROR_SERVICE_REQUEST_TIMEOUT) when it had not
+    // returned within the control limit; 1061 (ERROR_SERVICE_CANNOT_ACCEPT_CTRL) or 1052
+    // (ERROR_INVALID_SERVICE_CONTROL) when the manager refused it without calling the
+    // handler.
+    std::uint32_t result = 0;
+    bool operator==(const control_result&) const = default;
+};
+
 // One successful process creation, as the creating call asked for it.
 struct launch {
     std::uint32_t process_id = 0;
@@ -301,10 +318,40 @@ class machine {
     // connects. Without it the dispatcher fails with 1063, as in a console.
     void start_as_service(const std::wstring& name);
     // The manager sends `control` at the virtual moment `ms`; the dispatcher calls the
-    // service's handler with it on its own thread, once a handler is registered.
+    // service's handler with it on its own thread, once a handler is registered, unless
+    // the manager refuses it then (see control_results).
     void send_control(std::uint64_t ms, std::uint32_t control);
-    // Every SetServiceStatus call, in order.
+    // Every SetServiceStatus call, in order, with the status whole.
     std::vector<status_report> status_reports() const;
+    // The manager's limits, as a test sets them to be longer or shorter than Wine's: the
+    // service's first status report must come within `start_ms` of the dispatcher's
+    // connection, and its handler must return within `control_ms` of a control's delivery.
+    // At the limit's very moment it is too late already.
+    void set_service_limits(std::uint64_t start_ms, std::uint64_t control_ms);
+    // What starting the service came to: 0 once it reported within the start limit, 1053
+    // (ERROR_SERVICE_REQUEST_TIMEOUT) once the limit passed without a report; none while
+    // neither has happened or the dispatcher has not connected.
+    std::optional<std::uint32_t> start_result() const;
+    // True once the manager has ended the process for a start that came too late, as Wine
+    // does: the service is then stopped, and each simulated thread but the test thread
+    // has stopped at the wait it was in, for good, without ending. What the process did
+    // until then (files deleted, processes launched) stays for the test to see.
+    bool process_ended() const;
+    // Each control the manager has sent and its sender has had an answer to, in order of
+    // delivery; one whose handler has not returned yet is listed, with 1053, once its
+    // limit has passed.
+    // A control is refused, without reaching the handler, by the state the service last
+    // reported (none yet reads as start pending): while start or stop is pending, with
+    // 1061, save interrogate, which is always delivered; otherwise when the report does
+    // not accept it (stop: accept stop, shutdown: accept shutdown, pause and continue:
+    // accept pause and continue), with 1052.
+    std::vector<control_result> control_results() const;
+    // Runs `main` as this process's main thread (a simulated thread named "main"), as the
+    // test's own thread cannot be ended with the process, and waits until it returns (its
+    // result) or the manager ends the process (none). The test thread takes no part in
+    // the process then: a dispatcher run on the test thread that outlives its process
+    // returns false with 1053 instead.
+    std::optional<int> run_process(std::function<int()> main);
     // How many times a handle that was not open (closed, or never opened) was waited on,
     // signalled or closed: on Windows such a handle may by then name another object.
     int stale_handle_uses() const;

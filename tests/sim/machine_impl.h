@@ -77,6 +77,18 @@ struct machine::impl {
                                                 platform::thread_procedure procedure,
                                                 void* parameter);
     std::string describe_threads() const;
+    // Halts every simulated thread but the test thread: the process they run in has been
+    // ended. Called while no simulated thread runs (from a scheduled event).
+    void halt_process_threads();
+
+    // --- Service Control Manager, with the scheduler it ends the process through ---
+
+    // Once the dispatcher has connected: the process is ended unless the service
+    // reports within the start limit.
+    void watch_start();
+    // The error the manager refuses `control` with in the state the service last
+    // reported; none when it is delivered.
+    std::optional<std::uint32_t> refusal(std::uint32_t control) const;
 
     // --- Processes, with the files their programs are -------------------------
 

@@ -169,6 +169,9 @@ std::string machine::impl::describe_threads() const {
             case thread_record::state::ended:
                 text += " has ended with " + std::to_string(thread->exit_code);
                 break;
+            case thread_record::state::halted:
+                text += " was halted with its process";
+                break;
         }
         text += "\n";
     }
@@ -203,7 +206,11 @@ std::vector<std::string> machine::unfinished_threads() const {
     std::lock_guard guard(impl_->lock);
     std::vector<std::string> found;
     for (const auto& thread : impl_->scheduler.threads) {
-        if (thread->name == "test" || thread->now == thread_record::state::ended) continue;
+        // A thread halted with its process is gone as the process is.
+        if (thread->name == "test" || thread->now == thread_record::state::ended ||
+            thread->now == thread_record::state::halted) {
+            continue;
+        }
         std::string line = thread->name;
         if (thread->now == thread_record::state::blocked) {
             line += " waits on " + thread->waits_on + for_how_long(thread->deadline_ms);
@@ -213,6 +220,43 @@ std::vector<std::string> machine::unfinished_threads() const {
         found.push_back(line);
     }
     return found;
+}
+
+void machine::impl::halt_process_threads() {
+    for (const auto& thread : scheduler.threads) {
+        if (thread->name != "test" && (thread->now == thread_record::state::created ||
+                                       thread->now == thread_record::state::blocked)) {
+            thread->now = thread_record::state::halted;
+            thread->ready = nullptr;
+        }
+    }
+}
+
+namespace {
+
+struct main_call {
+    std::function<int()> main;
+    int result = 0;
+};
+
+std::uint32_t run_main(void* parameter) {
+    auto& call = *static_cast<main_call*>(parameter);
+    call.result = call.main();
+    return 0;
+}
+
+}  // namespace
+
+std::optional<int> machine::run_process(std::function<int()> main) {
+    // A halted main thread never reads the call again, so it may live on this stack.
+    main_call call{std::move(main)};
+    impl::guard held(impl_->lock);
+    const auto thread = impl_->start_thread("main", run_main, &call);
+    const auto returned = [&thread] { return thread->now == thread_record::state::ended; };
+    const auto over = [&] { return returned() || impl_->scm.dispatcher.process_ended; };
+    while (!over()) impl_->block(held, over, std::nullopt, "the end of its process");
+    if (returned()) return call.result;
+    return std::nullopt;
 }
 
 std::shared_ptr<thread_record> machine::impl::start_thread(std::string name,

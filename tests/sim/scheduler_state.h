@@ -19,7 +19,9 @@ inline constexpr std::uint32_t first_thread_id = 1000;
 
 // A simulated thread: a real thread that runs only while the scheduler has chosen it.
 struct thread_record {
-    enum class state { created, running, blocked, ended };
+    // halted: stopped for good at a wait, or before its start, by the end of its
+    // process; it never runs again and never ends.
+    enum class state { created, running, blocked, ended, halted };
 
     std::uint32_t id = 0;
     std::string name;

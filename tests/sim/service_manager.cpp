@@ -13,6 +13,10 @@ constexpr platform::error_code error_failed_service_controller_connect = 1063;
 constexpr platform::error_code error_service_marked_for_delete = 1072;
 constexpr platform::error_code error_service_exists = 1073;
 constexpr platform::error_code error_invalid_name = 123;
+constexpr platform::error_code error_invalid_service_control = 1052;
+constexpr platform::error_code error_service_request_timeout = 1053;
+constexpr platform::error_code error_service_cannot_accept_ctrl = 1061;
+constexpr std::uint32_t service_accept_pause_continue = 2;
 
 std::uint32_t run_service_main(void* parameter) {
     auto& dispatcher = *static_cast<dispatcher_state*>(parameter);
@@ -61,6 +65,88 @@ void machine::send_control(std::uint64_t ms, std::uint32_t control) {
 std::vector<status_report> machine::status_reports() const {
     std::lock_guard guard(impl_->lock);
     return impl_->scm.dispatcher.reports;
+}
+
+void machine::set_service_limits(std::uint64_t start_ms, std::uint64_t control_ms) {
+    std::lock_guard guard(impl_->lock);
+    impl_->scm.dispatcher.start_limit_ms = start_ms;
+    impl_->scm.dispatcher.control_limit_ms = control_ms;
+}
+
+std::optional<std::uint32_t> machine::start_result() const {
+    std::lock_guard guard(impl_->lock);
+    return impl_->scm.dispatcher.start_result;
+}
+
+bool machine::process_ended() const {
+    std::lock_guard guard(impl_->lock);
+    return impl_->scm.dispatcher.process_ended;
+}
+
+std::vector<control_result> machine::control_results() const {
+    std::lock_guard guard(impl_->lock);
+    const auto& dispatcher = impl_->scm.dispatcher;
+    std::vector<control_result> found;
+    for (const auto& control : dispatcher.sent) {
+        if (control.result) {
+            found.push_back({control.sent_ms, control.control, *control.result});
+        } else if (impl_->clock.elapsed_ms - control.delivered_ms >= dispatcher.control_limit_ms) {
+            found.push_back({control.sent_ms, control.control, error_service_request_timeout});
+        }
+    }
+    return found;
+}
+
+void machine::impl::watch_start() {
+    auto& dispatcher = scm.dispatcher;
+    dispatcher.start_deadline =
+        scheduler.timers.emplace(clock.elapsed_ms + dispatcher.start_limit_ms, [this] {
+            std::lock_guard guard(lock);
+            auto& dispatcher = scm.dispatcher;
+            dispatcher.start_deadline.reset();
+            if (dispatcher.start_result) return;
+            // As Wine's manager does, which ends the process of a service that does not
+            // report in time; Windows leaves it running.
+            dispatcher.start_result = error_service_request_timeout;
+            dispatcher.process_ended = true;
+            const auto found = scm.services.find(to_lower(dispatcher.service_name));
+            if (found != scm.services.end()) {
+                found->second.state = platform::service_stopped;
+                if (found->second.marked_for_deletion) scm.services.erase(found);
+            }
+            halt_process_threads();
+        });
+}
+
+std::optional<std::uint32_t> machine::impl::refusal(std::uint32_t control) const {
+    const auto& reports = scm.dispatcher.reports;
+    // Until its first report the manager holds the service starting.
+    const std::uint32_t state =
+        reports.empty() ? platform::service_start_pending : reports.back().status.current_state;
+    const std::uint32_t accepted = reports.empty() ? 0 : reports.back().status.controls_accepted;
+    if (control == platform::service_control_interrogate) return std::nullopt;
+    // Windows refuses a stop while the start is pending too, where Wine passes it on to
+    // the test of the accepted controls (1052).
+    if (state == platform::service_start_pending || state == platform::service_stop_pending) {
+        return error_service_cannot_accept_ctrl;
+    }
+    std::uint32_t needed = 0;
+    switch (control) {
+        case platform::service_control_stop:
+            needed = platform::service_accept_stop;
+            break;
+        case platform::service_control_shutdown:
+            needed = platform::service_accept_shutdown;
+            break;
+        case platform::service_control_pause:
+        case platform::service_control_continue:
+            needed = service_accept_pause_continue;
+            break;
+        default:
+            return std::nullopt;
+    }
+    if ((accepted & needed) == 0) return error_invalid_service_control;
+    return std::nullopt;
 }
 
 }  // namespace sim
@@ -285,6 +371,7 @@ bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function ma
     dispatcher.main = main;
     dispatcher.arguments[0] = dispatcher.service_name.data();
     m.start_thread("ServiceMain", sim::run_service_main, &dispatcher);
+    m.watch_start();
 
     // Serves until the service reports itself stopped, without waiting for its main
     // function to return, as the real dispatcher does.
@@ -294,13 +381,26 @@ bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function ma
     };
     for (;;) {
         if (dispatcher.stopped_reported) return true;
+        // Only a dispatcher on the test thread, which is not halted, comes here.
+        if (dispatcher.process_ended) {
+            return sim::failure(false, sim::error_service_request_timeout);
+        }
         if (control_due()) {
-            const std::uint32_t control = dispatcher.controls.begin()->second;
+            const auto [sent_ms, control] = *dispatcher.controls.begin();
             dispatcher.controls.erase(dispatcher.controls.begin());
+            const std::size_t index = dispatcher.sent.size();
+            dispatcher.sent.push_back({sent_ms, m.clock.elapsed_ms, control, m.refusal(control)});
+            if (dispatcher.sent.back().result) continue;
             const service_control_target target = *dispatcher.handler;
             held.unlock();
-            target.handler(control, target.context);
+            const std::uint32_t returned = target.handler(control, target.context);
             held.lock();
+            // The sender has had 1053 by then; the handler's work goes on all the same, as
+            // on Windows.
+            auto& delivered = dispatcher.sent[index];
+            const bool too_late =
+                m.clock.elapsed_ms - delivered.delivered_ms >= dispatcher.control_limit_ms;
+            delivered.result = too_late ? sim::error_service_request_timeout : returned;
             continue;
         }
         std::optional<std::uint64_t> next;
@@ -314,7 +414,7 @@ bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function ma
         m.block(
             held,
             [&] {
-                return dispatcher.stopped_reported || control_due() ||
+                return dispatcher.stopped_reported || dispatcher.process_ended || control_due() ||
                        (awaiting_handler && dispatcher.handler != nullptr);
             },
             next, "the service control manager's requests");
@@ -354,7 +454,17 @@ bool set_service_status(handle status_handle, const service_status& status) {
     if (status.current_state < service_stopped || status.current_state > 7) {
         return sim::failure(false, error_invalid_parameter);
     }
-    m.scm.dispatcher.reports.push_back({status, m.clock.elapsed_ms});
+    auto& dispatcher = m.scm.dispatcher;
+    dispatcher.reports.push_back({status, m.clock.elapsed_ms});
+    // Any first report ends the start, as the manager waits only for the service to
+    // answer at all.
+    if (dispatcher.main != nullptr && !dispatcher.start_result) {
+        dispatcher.start_result = no_error;
+        if (dispatcher.start_deadline) {
+            m.scheduler.timers.erase(*dispatcher.start_deadline);
+            dispatcher.start_deadline.reset();
+        }
+    }
     if (const auto found = m.scm.services.find(record->service_key);
         found != m.scm.services.end()) {
         found->second.state = status.current_state;
@@ -363,7 +473,7 @@ bool set_service_status(handle status_handle, const service_status& status) {
         }
     }
     if (status.current_state == service_stopped) {
-        m.scm.dispatcher.stopped_reported = true;
+        dispatcher.stopped_reported = true;
         m.let_woken_threads_compete(held);
     }
     return true;

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,24 @@ struct dispatcher_state {
     std::vector<status_report> reports;
     bool stopped_reported = false;
     wchar_t* arguments[2] = {nullptr, nullptr};
+
+    std::uint64_t start_limit_ms = default_service_limit_ms;
+    std::uint64_t control_limit_ms = default_service_limit_ms;
+    std::optional<std::uint32_t> start_result;
+    // The scheduled event that ends the process when the start limit passes; dropped at
+    // the first report.
+    std::optional<std::multimap<std::uint64_t, std::function<void()>>::iterator> start_deadline;
+    bool process_ended = false;
+    // Delivered and refused controls; a delivered one has no result until its handler
+    // returns.
+    struct sent_control {
+        std::uint64_t sent_ms = 0;
+        // The control limit runs from here.
+        std::uint64_t delivered_ms = 0;
+        std::uint32_t control = 0;
+        std::optional<std::uint32_t> result;
+    };
+    std::vector<sent_control> sent;
 };
 
 struct service_manager_state {

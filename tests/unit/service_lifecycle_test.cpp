@@ -290,6 +290,11 @@ class failed_report : public service_lifecycle,
 
 TEST_P(failed_report, is_logged_and_the_service_goes_on) {
     const auto& c = GetParam();
+    // The manager that never learnt of the running state holds the service starting and
+    // refuses every stop with 1061, so this run would never end.
+    if (c.failing_state == std::wstring(L"4")) {
+        GTEST_SKIP() << "the manager refuses the stop of a service it holds starting";
+    }
     machine().fail(sim::operation::set_service_status, 6, c.failing_state);
     machine().send_control(5000, platform::service_control_stop);
     EXPECT_EQ(run_as_service(), 0);

@@ -47,6 +47,7 @@
 #include "platform/threads_and_events.h"
 #include "platform/unique_handle.h"
 #include "process/find_processes.h"
+#include "settings/log_settings.h"
 #include "settings/settings_file.h"
 #include "supervision/agent_command_line.h"
 #include "supervision/agent_launch.h"
@@ -398,7 +399,7 @@ std::pair<double, double> interleaved_medians_ns(std::size_t iterations, Line li
 // for a suppressed line, and for a written one the same bytes handed to a file opened as
 // the log is, without anything the logger adds.
 int log_line(std::size_t iterations) {
-    const std::int32_t level = settings::get_setting_number(L"SERVICE", L"LogLevel", 3);
+    const std::int32_t level = settings::read_log_level().threshold;
     // Opens the log, so that no batch pays for it.
     logging::log_debug(L"find_processes", L"adding process", image);
     const auto line = [](std::size_t) {
@@ -590,8 +591,8 @@ int cleanup_speed(std::size_t files, std::size_t rounds) {
     const double entries = static_cast<double>(layout.files + layout.directories);
     const double service_median_us = median(service_us);
     const double bare_median_us = median(bare_us);
-    print("cleanup_log_level", static_cast<unsigned long long>(
-                                   settings::get_setting_number(L"SERVICE", L"LogLevel", 3)));
+    print("cleanup_log_level",
+          static_cast<unsigned long long>(settings::read_log_level().threshold));
     print("cleanup_files", static_cast<unsigned long long>(layout.files));
     print("cleanup_directories", static_cast<unsigned long long>(layout.directories));
     print("cleanup_rounds", static_cast<unsigned long long>(rounds));

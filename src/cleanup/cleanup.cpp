@@ -9,29 +9,47 @@
 namespace cleanup {
 namespace {
 
+constexpr const wchar_t* tag = L"cleanup_temp_directory";
+
 // Terminated processes release their files a moment after they end.
 constexpr std::uint32_t wait_before_deleting_ms = 1000;
 
 }  // namespace
 
-void cleanup_temp_directory() {
-    logging::log_debug(L"cleanup_temp_directory", L"enter");
-    delete_tree(temp_directory, 0, false);
-    logging::log_debug(L"cleanup_temp_directory", L"exit");
+void cleanup_temp_directory(pace& pacing) {
+    logging::log_debug(tag, L"enter");
+    delete_tree(temp_directory, 0, false, pacing);
+    if (pacing.ran_out_of_time()) {
+        logging::log_info(tag,
+                          L"time is up. The rest of the temporary directory is left for the next "
+                          L"start.");
+    } else if (pacing.stopped_by_mark()) {
+        logging::log_debug(tag,
+                           L"service is stopping. The rest of the temporary directory is left to "
+                           L"the stop's clean-up.");
+    }
+    logging::log_debug(tag, L"exit");
 }
 
-void clean_up() {
+void clean_up(pace& pacing) {
     logging::log_debug(L"cleanup", L"enter");
     try {
         process::kill_processes();
+        pacing.step();
         logging::log_debug(L"cleanup", L"wait before deleting temp directory for",
                            static_cast<std::int32_t>(wait_before_deleting_ms), L"ms");
         platform::sleep(wait_before_deleting_ms);
-        cleanup_temp_directory();
+        pacing.step();
+        cleanup_temp_directory(pacing);
     } catch (...) {
         logging::log_caught_exception(L"cleanup");
     }
     logging::log_debug(L"cleanup", L"exit");
+}
+
+void clean_up() {
+    pace unhurried;
+    clean_up(unhurried);
 }
 
 }  // namespace cleanup

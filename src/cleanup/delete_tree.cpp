@@ -274,7 +274,7 @@ std::optional<place> open_directory(const std::wstring& shown, const std::wstrin
 }
 
 bool delete_directory(const std::wstring& path, const std::wstring& native, std::int32_t level,
-                      bool delete_root, const place* parent);
+                      bool delete_root, const place* parent, pace& pacing);
 
 // What became of the entries of one directory.
 struct emptied {
@@ -291,14 +291,14 @@ struct emptied {
 // keep everything after it in place.
 void delete_entry(const std::wstring& path, const std::wstring& native, std::int32_t level,
                   bool delete_root, const place& here, const platform::find_data& entry,
-                  emptied& result) {
+                  emptied& result, pace& pacing) {
     const std::wstring child = path + L"/" + entry.name;
     const std::wstring child_native = native + L"\\" + entry.name;
     outcome done = outcome::deleted;
     if (is_link(entry.attributes)) {
         done = remove_link(logging::from_outside(child), child_native, entry.attributes, here);
     } else if (has(entry.attributes, platform::file_attribute_directory)) {
-        if (!delete_directory(child, child_native, level + 1, delete_root, &here)) {
+        if (!delete_directory(child, child_native, level + 1, delete_root, &here, pacing)) {
             logging::log_debug(
                 tag, L"recursive call to delete_tree returned an error. Unable to delete directory",
                 logging::from_outside(child));
@@ -312,9 +312,10 @@ void delete_entry(const std::wstring& path, const std::wstring& native, std::int
 }
 
 // Deletes every entry of the open directory. The listing is read as the directory is at
-// each step, so an entry deleted before it is reached is simply not listed.
+// each step, so an entry deleted before it is reached is simply not listed. Ends early,
+// as a listing cut short, when the pace says so.
 emptied delete_entries(const std::wstring& path, const std::wstring& native, std::int32_t level,
-                       bool delete_root, const place& here) {
+                       bool delete_root, const place& here, pace& pacing) {
     emptied result;
     platform::find_data entry;
     const platform::unique_find_handle listing(
@@ -325,8 +326,13 @@ emptied delete_entries(const std::wstring& path, const std::wstring& native, std
         return result;
     }
     do {
+        if (pacing.should_end()) {
+            result.cut = true;
+            return result;
+        }
+        pacing.tick();
         if (entry.name != L"." && entry.name != L"..") {
-            delete_entry(path, native, level, delete_root, here, entry, result);
+            delete_entry(path, native, level, delete_root, here, entry, result, pacing);
         }
     } while (platform::find_next_file(listing.get(), entry));
 
@@ -340,7 +346,7 @@ emptied delete_entries(const std::wstring& path, const std::wstring& native, std
 }
 
 bool delete_directory(const std::wstring& path, const std::wstring& native, std::int32_t level,
-                      bool delete_root, const place* parent) {
+                      bool delete_root, const place* parent, pace& pacing) {
     const std::wstring shown = logging::from_outside(path);
     logging::log_debug(tag, L"enter");
     logging::log_debug(tag, L"directory", shown, L"level", level);
@@ -350,7 +356,7 @@ bool delete_directory(const std::wstring& path, const std::wstring& native, std:
     if (!here) {
         return false;
     }
-    const emptied result = delete_entries(path, native, level, delete_root, *here);
+    const emptied result = delete_entries(path, native, level, delete_root, *here, pacing);
     // A directory that still holds what could not go reports its failure once everything
     // else in it has gone; removing it could only fail.
     if (result.cut || result.failed || result.left) {
@@ -367,8 +373,13 @@ bool delete_directory(const std::wstring& path, const std::wstring& native, std:
 
 }  // namespace
 
+bool delete_tree(const std::wstring& path, std::int32_t level, bool delete_root, pace& pacing) {
+    return delete_directory(path, long_form(path), level, delete_root, nullptr, pacing);
+}
+
 bool delete_tree(const std::wstring& path, std::int32_t level, bool delete_root) {
-    return delete_directory(path, long_form(path), level, delete_root, nullptr);
+    pace unhurried;
+    return delete_tree(path, level, delete_root, unhurried);
 }
 
 }  // namespace cleanup

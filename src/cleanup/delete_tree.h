@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cleanup/pace.h"
+
 namespace cleanup {
 
 // Deletes everything under the directory `path`, depth first; an entry that cannot be
@@ -15,6 +17,8 @@ namespace cleanup {
 // checked to be where its name says before it is deleted through the same handle, links inside are
 // removed as links, and an entry that leads elsewhere is left with an error line.
 // True when everything that was to go has gone; a directory that kept an entry stays.
+// `pacing` is told of the walk's progress between entries, and ends it when it says so.
+bool delete_tree(const std::wstring& path, std::int32_t level, bool delete_root, pace& pacing);
 bool delete_tree(const std::wstring& path, std::int32_t level, bool delete_root);
 
 }  // namespace cleanup

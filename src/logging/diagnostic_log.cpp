@@ -1,6 +1,7 @@
 #include "logging/diagnostic_log.h"
 
-#include "settings/settings_file.h"
+#include "logging/refused_log_level.h"
+#include "settings/log_settings.h"
 
 namespace logging {
 namespace {
@@ -33,11 +34,39 @@ std::shared_ptr<file_logger> diagnostic_log::file() {
     if (!file_) {
         // First, so that a log file that cannot be opened can still be reported.
         events();
-        file_ = std::make_shared<file_logger>(
-            settings::get_setting_text(L"SERVICE", L"LogFile", L"quillmark_snaptel.log"),
-            settings::get_setting_number(L"SERVICE", L"LogLevel", 3));
+        const settings::log_level_setting level = settings::read_log_level();
+        file_name_ = settings::read_log_file();
+        auto made = std::make_shared<file_logger>(level.threshold);
+        open_file_of(*made);
+        file_ = std::move(made);
+        report_refused_log_level(*file_, level);
     }
     return file_;
+}
+
+void diagnostic_log::retry_file() {
+    if (file_ && unusable_) {
+        open_file_of(*file_);
+    }
+}
+
+void diagnostic_log::open_file_of(file_logger& logger) {
+    try {
+        logger.open(file_name_);
+        unusable_.reset();
+    } catch (const open_stream_error& error) {
+        if (!unusable_ || unusable_->reason() != error.reason()) {
+            report_error(event_kind::log_unusable, L"wmain", unusable_log_text(error));
+        }
+        unusable_ = error;
+        if (!goes_on_without_file_) {
+            throw;
+        }
+    }
+}
+
+std::wstring unusable_log_text(const open_stream_error& error) {
+    return widen_bytes(error.what()) + L": " + error.file_name() + L": " + error.reason();
 }
 
 const event_log& diagnostic_log::events() {

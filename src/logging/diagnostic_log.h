@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "logging/event_log.h"
 #include "logging/file_log_policy.h"
@@ -25,9 +27,23 @@ class diagnostic_log {
     diagnostic_log(const diagnostic_log&) = delete;
     diagnostic_log& operator=(const diagnostic_log&) = delete;
 
-    // The file's logger, made at the first call. When the file cannot be opened the
-    // open_stream_error reaches the caller and the next call tries again.
+    // The file's logger, made at the first call. When the file cannot be opened an error
+    // event says why, and the open_stream_error reaches the caller, and the next call tries
+    // again; after go_on_without_file(), the logger is made all the same and its lines go
+    // nowhere until retry_file() opens the file.
     std::shared_ptr<file_logger> file();
+
+    // Started by the service manager, the service supervises whether or not its log can be
+    // opened: anyone who may read the file could otherwise keep it from starting. Before
+    // the first line.
+    void go_on_without_file() { goes_on_without_file_ = true; }
+
+    // Opens the file if it could not be opened before; an error event says why it still
+    // cannot, once for each reason. One thread at a time: the worker, at each health cycle.
+    void retry_file();
+
+    // Why the file could not be opened, while it is not open.
+    const std::optional<open_stream_error>& unusable_file() const { return unusable_; }
 
     // The event source, registered at the first call; file's first call makes it before
     // it opens the file.
@@ -38,12 +54,22 @@ class diagnostic_log {
     explicit diagnostic_log(process_wide);
     friend diagnostic_log& current_log();
 
+    // Opens the file for `logger`, and reports why not (once for each reason) when it
+    // cannot; throws then unless the service goes on without its file.
+    void open_file_of(file_logger& logger);
+
     std::shared_ptr<file_logger> file_;
     std::unique_ptr<event_log> events_;
+    bool goes_on_without_file_ = false;
+    std::wstring file_name_;
+    std::optional<open_stream_error> unusable_;
     // The log this one stands in for; none for the process's own.
     diagnostic_log* previous_ = nullptr;
     bool stands_in_ = false;
 };
+
+// What an unusable log is reported as: "Unable to open an output stream: <file>: <reason>".
+std::wstring unusable_log_text(const open_stream_error& error);
 
 // The log that lives: the newest diagnostic_log made explicitly, or the process's own.
 diagnostic_log& current_log();

@@ -45,6 +45,9 @@ std::string to_log_bytes(const std::wstring& text) {
 }
 
 void file_log_policy::open_stream(const std::wstring& name) {
+    if (std::wstring refused = why_not_log_name(name); !refused.empty()) {
+        throw open_stream_error(name, std::move(refused));
+    }
     // Opened or created, not yet emptied, and never through a link: what the handle holds
     // is checked first, and emptied through the same handle, so nothing can be swapped in
     // between.
@@ -70,6 +73,9 @@ void file_log_policy::close_stream() {
 }
 
 void file_log_policy::write_line(const std::wstring& text) {
+    if (!file_) {
+        return;
+    }
     // A line cut short by an earlier write (a full disk) is left as it is, and this line
     // starts on a line of its own after it. The buffer is kept from line to line.
     std::string& bytes = bytes_;

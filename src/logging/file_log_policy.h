@@ -45,9 +45,11 @@ class file_log_policy : public log_policy_interface {
     // agent) do not inherit it: they would hold the log open after the service ends.
     // Others may read and write it meanwhile. Only the log's own file is emptied: a link
     // or a second name found at the name is refused as a file that cannot be opened, and
-    // what it leads to is left as it was.
+    // what it leads to is left as it was; so is a name of the service's own files or the
+    // host agent's, before anything is opened.
     void open_stream(const std::wstring& name) override;
     void close_stream() override;
+    // Nothing while no file is open.
     void write_line(const std::wstring& text) override;
 
   private:

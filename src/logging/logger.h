@@ -39,8 +39,13 @@ void put_piece(std::wostringstream& out, const Piece& piece) {
 template <typename Sink>
 class logger {
   public:
-    // Lines below `threshold` (the LogLevel setting) are not written.
-    logger(const std::wstring& name, std::int32_t threshold)
+    // Lines below `threshold` (the LogLevel setting) are not written. Throws what the
+    // sink's opening throws.
+    logger(const std::wstring& name, std::int32_t threshold) : logger(threshold) {
+        sink->open_stream(name);
+    }
+    // A logger whose sink is not open yet: its lines go nowhere until open() succeeds.
+    explicit logger(std::int32_t threshold)
         : threshold_(threshold), sink(std::make_shared<Sink>()) {
         // Room for any ordinary line from the start, so that the buffers kept from line to
         // line do not grow while the service runs, whichever line comes first.
@@ -48,11 +53,17 @@ class logger {
         room.reserve(line_room);
         pending.str(std::move(room));
         line.reserve(line_room);
-        sink->open_stream(name);
     }
     ~logger() { sink->close_stream(); }
     logger(const logger&) = delete;
     logger& operator=(const logger&) = delete;
+
+    // Opens the sink for the lines from now on, between two lines; throws what the sink's
+    // opening throws, and the lines then go on going nowhere.
+    void open(const std::wstring& name) {
+        std::lock_guard<std::mutex> guard(line_lock);
+        sink->open_stream(name);
+    }
 
     // Writes one line: the time, the severity tag, then each piece after a space.
     // Suppressed lines cost the lock and one comparison; their pieces are not formatted.

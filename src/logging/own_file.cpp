@@ -1,7 +1,10 @@
 #include "logging/own_file.h"
 
+#include <utility>
+
 #include "platform/final_path.h"
 #include "platform/text.h"
+#include "settings/settings_file.h"
 
 namespace logging {
 namespace {
@@ -22,7 +25,33 @@ std::wstring named_path(const std::wstring& name) {
                                                                                       : full);
 }
 
+// Compared as the file system compares names.
+bool same_path(const std::wstring& one, const std::wstring& other) {
+    return platform::compare_string_ordinal(one.c_str(), static_cast<int>(one.size()),
+                                            other.c_str(), static_cast<int>(other.size()),
+                                            true) == platform::cstr_equal;
+}
+
 }  // namespace
+
+std::wstring why_not_log_name(const std::wstring& name) {
+    const std::wstring module = settings::get_module_path();
+    const std::wstring named = named_path(name);
+    if (module.empty() || named.empty()) {
+        return {};
+    }
+    const std::pair<std::wstring, const wchar_t*> refused[] = {
+        {settings::settings_file_path(), L"it is the settings file"},
+        {module, L"it is the service's executable"},
+        {settings::agent_file_path(), L"it is the host agent's file"},
+    };
+    for (const auto& [path, reason] : refused) {
+        if (same_path(named, named_path(path))) {
+            return reason;
+        }
+    }
+    return {};
+}
 
 std::wstring reason_text(platform::error_code code) {
     std::wstring text = platform::format_message(code);
@@ -58,10 +87,7 @@ std::wstring why_not_own_file(platform::handle file, const std::wstring& name) {
     }
     const std::wstring found = platform::plain_path(final);
     const std::wstring named = named_path(name);
-    // Compared as the file system compares names.
-    if (platform::compare_string_ordinal(found.c_str(), static_cast<int>(found.size()),
-                                         named.c_str(), static_cast<int>(named.size()),
-                                         true) != platform::cstr_equal) {
+    if (!same_path(found, named)) {
         return L"it leads to " + found;
     }
     return {};

@@ -14,6 +14,12 @@ namespace logging {
 // that one name, lying where `name` says; otherwise why it is not ("it is a link", ...).
 std::wstring why_not_own_file(platform::handle file, const std::wstring& name);
 
+// Empty when `name` may be the log's; otherwise why not ("it is the settings file", ...):
+// the service's own files and the host agent's, which emptying and writing lines into
+// would ruin. Compared by where they lie, however `name` spells it (other case, "/", a
+// relative or short form, ".."), before anything is opened.
+std::wstring why_not_log_name(const std::wstring& name);
+
 // The system's text for `code` without its closing line break.
 std::wstring reason_text(platform::error_code code);
 

@@ -10,6 +10,7 @@
 
 namespace platform {
 
+inline constexpr std::uint32_t generic_read = 0x80000000;
 inline constexpr std::uint32_t file_read_attributes = 0x80;
 inline constexpr std::uint32_t file_write_attributes = 0x100;
 inline constexpr std::uint32_t file_share_delete = 0x4;

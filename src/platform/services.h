@@ -86,9 +86,18 @@ bool change_service_failure_actions_flag(handle service, bool on_non_crash_failu
 // CloseServiceHandle, for manager and service handles.
 bool close_service_handle(handle manager_or_service);
 
-// The service main function and the control handler, as the dispatcher calls them.
+// The service main function, as the dispatcher calls it.
 using service_main_function = void (*)(std::uint32_t argument_count, wchar_t** arguments);
-using service_handler_function = void (*)(std::uint32_t control);
+
+// The control handler, called with the context it was registered with; returns NO_ERROR,
+// or ERROR_CALL_NOT_IMPLEMENTED for a control it does not handle.
+using service_handler_function = std::uint32_t (*)(std::uint32_t control, void* context);
+struct service_control_target {
+    service_handler_function handler = nullptr;
+    void* context = nullptr;
+};
+inline constexpr std::uint32_t no_error = 0;
+inline constexpr std::uint32_t error_call_not_implemented = 120;
 
 // StartServiceCtrlDispatcherW with a table of one service, `name` run by `main`: the
 // calling thread serves the Service Control Manager until the service has stopped,
@@ -96,8 +105,10 @@ using service_handler_function = void (*)(std::uint32_t control);
 // False when the process could not connect (it was not started as a service).
 bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function main);
 
-// RegisterServiceCtrlHandlerW: the status handle, or nullptr on failure.
-handle register_service_ctrl_handler(const wchar_t* name, service_handler_function handler);
+// RegisterServiceCtrlHandlerExW: the status handle, or nullptr on failure. The dispatcher
+// calls target.handler with target.context for each control; `target` must outlive the
+// service's run.
+handle register_service_ctrl_handler_ex(const wchar_t* name, const service_control_target& target);
 
 // SetServiceStatus.
 bool set_service_status(handle status_handle, const service_status& status);

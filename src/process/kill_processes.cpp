@@ -5,6 +5,7 @@
 #include "logging/diagnostic_log.h"
 #include "platform/clock.h"
 #include "process/find_processes.h"
+#include "settings/agent_facts.h"
 
 namespace process {
 namespace {
@@ -54,9 +55,11 @@ void run_stage(const stage& kind, process_list& found) {
 
 void kill_processes() {
     process_list found;
-    run_stage({L"snapteld.exe", L"terminating host agent ...", L"host agent is not running", false},
+    run_stage({settings::agent_file_name, L"terminating host agent ...",
+               L"host agent is not running", false},
               found);
-    run_stage({L"snap-plugin", L"terminating plugins ...", L"no plugin is running", true}, found);
+    run_stage({settings::plugin_marker, L"terminating plugins ...", L"no plugin is running", true},
+              found);
 }
 
 }  // namespace process

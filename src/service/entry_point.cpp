@@ -10,16 +10,14 @@
 
 namespace {
 
-// Without a log there is nowhere to report anything else: say so where a person running
-// the command can see it and in the event log, where an administrator sees why the service
-// did not start, and end with a failure code so that scripts notice.
+// A command run from a console without its log says so where the person running it can
+// see it (the event log has been told already), and ends with a failure code so that
+// scripts notice.
 int report_unusable_log(const logging::open_stream_error& error) {
-    const std::wstring text =
-        logging::widen_bytes(error.what()) + L": " + error.file_name() + L": " + error.reason();
-    const std::string message = "quillmark_snaptel: " + logging::to_log_bytes(text) + "\n";
+    const std::string message =
+        "quillmark_snaptel: " + logging::to_log_bytes(logging::unusable_log_text(error)) + "\n";
     std::fputs(message.c_str(), stderr);
     std::fflush(stderr);
-    logging::report_error(logging::event_kind::log_unusable, L"wmain", text);
     return 1;
 }
 
@@ -30,6 +28,15 @@ bool is_command(const wchar_t* word, const wchar_t* command) {
 }  // namespace
 
 extern "C" int wmain(int argc, wchar_t* argv[]) {
+    const bool install = argc >= 2 && is_command(argv[1], L"install");
+    const bool uninstall = argc >= 2 && is_command(argv[1], L"uninstall");
+    // The service manager starts it with no argument; any other word runs it as well. A
+    // service whose log cannot be opened supervises all the same; whether it was started
+    // from a console shows only when the dispatcher refuses it.
+    const bool as_service = !install && !uninstall;
+    if (as_service) {
+        logging::current_log().go_on_without_file();
+    }
     try {
         // The first line opens the process's log, before any other thread exists.
         logging::log_debug(L"wmain", L"enter");
@@ -37,13 +44,14 @@ extern "C" int wmain(int argc, wchar_t* argv[]) {
         return report_unusable_log(error);
     }
 
-    if (argc >= 2 && is_command(argv[1], L"install")) {
+    if (install) {
         service::install_service();
-    } else if (argc >= 2 && is_command(argv[1], L"uninstall")) {
+    } else if (uninstall) {
         service::uninstall_service();
-    } else {
-        // The service manager starts it with no argument; any other word runs it as well.
-        service::run_service();
+    } else if (service::run_service() != 0) {
+        if (const auto& unusable = logging::current_log().unusable_file()) {
+            return report_unusable_log(*unusable);
+        }
     }
 
     logging::log_debug(L"wmain", L"exit");

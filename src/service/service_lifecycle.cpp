@@ -5,6 +5,7 @@
 #include "cleanup/cleanup.h"
 #include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
+#include "platform/clock.h"
 #include "platform/unique_handle.h"
 #include "service/manager_error.h"
 #include "service/service_name.h"
@@ -15,9 +16,10 @@
 namespace service {
 namespace {
 
-// The run's state, for the two functions the dispatcher calls without a context of their
+// The run's state, for ServiceMain, which the dispatcher calls without a context of its
 // own. Set before the dispatcher starts and cleared after it has returned; ServiceMain
-// keeps a reference of its own, as it may outlive the run's wait for it.
+// keeps a reference of its own, as it may outlive the run's wait for it. The control
+// handler gets the state as its context.
 std::shared_ptr<service_state> current_run;
 
 // ServiceMain has at most its "exit" line left to write once the dispatcher has returned;
@@ -68,26 +70,52 @@ stopped_codes codes_of(std::uint32_t worker_code) {
     return {platform::error_service_specific_error, worker_code};
 }
 
-void stop_sequence(service_state& state) {
-    constexpr const wchar_t* tag = L"ServiceCtrlHandler";
+// A stop ends its deletion when this much time has passed since the request, and leaves
+// the rest to the next start: the handler must return well within the manager's control
+// limit (30 s on Windows, 10 s under Wine), and a stop that waits for a restart under way
+// waits a few seconds more.
+constexpr std::uint64_t stop_budget_ms = 6000;
+
+constexpr const wchar_t* handler_tag = L"ServiceCtrlHandler";
+
+void report_progress(service_state& state, const wchar_t* tag) {
+    const platform::exclusive_lock held(state.status_lock);
+    if (!report_progress(state, held)) {
+        log_manager_error(tag, L"SetServiceStatus returned an error");
+    }
+}
+
+// Reports the stop pending at once, before anything slow: the manager refuses a second
+// stop meanwhile instead of ending the service half-way. False when the service is not
+// running.
+bool begin_stop(service_state& state) {
+    const platform::exclusive_lock held(state.status_lock);
+    if (state.status.current_state != platform::service_running) {
+        return false;
+    }
+    report(state, held, handler_tag, platform::service_stop_pending, 0, 0, 4);
+    return true;
+}
+
+void stop_sequence(service_state& state, std::uint64_t requested_ms) {
     // Marked before the agent is stopped, so that a restart under way on the worker
-    // cannot launch it again behind this stop.
+    // cannot launch it again behind this stop, and gives way to it.
     state.group.request_stop();
-    supervision::stop_agent(state.group);
+    cleanup::pace reporting([&state] { report_progress(state, handler_tag); },
+                            requested_ms + stop_budget_ms, nullptr);
+    supervision::stop_agent(state.group, reporting);
     const platform::exclusive_lock held(state.status_lock);
     // The worker may have ended by itself meanwhile, and ServiceMain reported the
     // service stopped and closed the event: nothing is left to stop then.
     if (state.status.current_state == platform::service_stopped) {
         return;
     }
-    report(state, held, tag, platform::service_stop_pending, 0, 0, 4);
-    logging::log_debug(tag, L"send stop signal.");
+    logging::log_debug(handler_tag, L"send stop signal.");
     platform::set_event(state.group.stop_event.get());
 }
 
-void ServiceCtrlHandler(std::uint32_t control) {
-    // The dispatcher calls it only while the run it belongs to serves.
-    if (current_run) handle_control(*current_run, control);
+std::uint32_t ServiceCtrlHandler(std::uint32_t control, void* context) {
+    return handle_control(*static_cast<service_state*>(context), control);
 }
 
 void ServiceMain(std::uint32_t /*argument_count*/, wchar_t** /*arguments*/) {
@@ -123,21 +151,32 @@ namespace {
 
 constexpr const wchar_t* main_tag = L"ServiceMain";
 
-// Registers the handler and reports the service starting, then running once the stop
-// event exists. False, with the manager told why when it can be, when it cannot run.
+// Registers the handler and reports the service starting, without a line: the manager
+// ends a service that has not reported within its start limit, and what comes next may
+// take longer. The error of a failed registration, 0 when registered.
+platform::error_code register_and_report(service_state& state) {
+    state.control_target = {ServiceCtrlHandler, &state};
+    state.status_handle =
+        platform::register_service_ctrl_handler_ex(service_name, state.control_target);
+    if (state.status_handle == nullptr) {
+        return platform::get_last_error();
+    }
+    const platform::exclusive_lock held(state.status_lock);
+    state.status = {};
+    state.status.service_type = platform::service_win32_own_process;
+    report(state, held, main_tag, platform::service_start_pending, 0, 0, 1);
+    return 0;
+}
+
+// Reports the service starting, then running once the stop event exists. False, with the
+// manager told why when it can be, when it cannot run.
 bool start_up(service_state& state) {
     constexpr const wchar_t* tag = main_tag;
-    state.status_handle = platform::register_service_ctrl_handler(service_name, ServiceCtrlHandler);
-    if (state.status_handle == nullptr) {
-        log_manager_error(tag, L"RegisterServiceCtrlHandler returned an error.");
-        return false;
-    }
     {
         const platform::exclusive_lock held(state.status_lock);
-        state.status = {};
-        state.status.service_type = platform::service_win32_own_process;
         logging::log_debug(tag, L"set status to pending.");
-        report(state, held, tag, platform::service_start_pending, 0, 0, 0);
+        report(state, held, tag, platform::service_start_pending, 0, 0,
+               state.status.check_point + 1);
     }
 
     logging::log_debug(tag, L"create event used for stopping service.");
@@ -197,30 +236,36 @@ bool supervise(service_state& state) {
 
 void service_main(service_state& state) {
     const signal_on_exit signal_end(state.service_main_ended.get());
+    const platform::error_code registration_error = register_and_report(state);
     // What an earlier run left is cleared away only now that the process is known to be
     // the service: run from a console by mistake, it must not end the agent group of the
     // service that runs. Before this function's first line, so that the log reads as the
-    // start always has.
-    cleanup::clean_up();
+    // start always has; its progress is reported, as the directory may hold anything.
+    if (registration_error == 0) {
+        cleanup::pace reporting([&state] { report_progress(state, main_tag); },
+                                cleanup::pace::no_deadline, nullptr);
+        cleanup::clean_up(reporting);
+    }
     logging::log_debug(main_tag, L"enter");
+    if (registration_error != 0) {
+        platform::set_last_error(registration_error);
+        log_manager_error(main_tag, L"RegisterServiceCtrlHandler returned an error.");
+        return;
+    }
     if (start_up(state) && supervise(state)) {
         logging::log_debug(main_tag, L"exit");
     }
 }
 
-void handle_control(service_state& state, std::uint32_t control) {
-    constexpr const wchar_t* tag = L"ServiceCtrlHandler";
+std::uint32_t handle_control(service_state& state, std::uint32_t control) {
+    constexpr const wchar_t* tag = handler_tag;
     logging::log_debug(tag, L"enter");
     switch (control) {
         case platform::service_control_stop:
         case platform::service_control_shutdown: {
-            bool running = false;
-            {
-                const platform::exclusive_lock held(state.status_lock);
-                running = state.status.current_state == platform::service_running;
-            }
-            if (running) {
-                stop_sequence(state);
+            const std::uint64_t requested_ms = platform::tick_count();
+            if (begin_stop(state)) {
+                stop_sequence(state, requested_ms);
             } else {
                 logging::log_debug(tag, L"service is not running.");
             }
@@ -232,10 +277,14 @@ void handle_control(service_state& state, std::uint32_t control) {
         case platform::service_control_continue:
             logging::log_debug(tag, L"received command to continue.");
             break;
-        default:
+        case platform::service_control_interrogate:
             break;
+        default:
+            logging::log_debug(tag, L"exit");
+            return platform::error_call_not_implemented;
     }
     logging::log_debug(tag, L"exit");
+    return platform::no_error;
 }
 
 }  // namespace service

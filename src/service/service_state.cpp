@@ -15,7 +15,20 @@ bool report_status(service_state& state, const platform::exclusive_lock& /*held*
     status.win32_exit_code = win32_exit_code;
     status.service_specific_exit_code = service_specific_exit_code;
     status.check_point = check_point;
+    const bool pending = current_state == platform::service_start_pending ||
+                         current_state == platform::service_stop_pending;
+    status.wait_hint = pending ? pending_wait_hint_ms : 0;
     return platform::set_service_status(state.status_handle, status);
+}
+
+bool report_progress(service_state& state, const platform::exclusive_lock& held) {
+    const platform::service_status& status = state.status;
+    if (status.current_state != platform::service_start_pending &&
+        status.current_state != platform::service_stop_pending) {
+        return true;
+    }
+    return report_status(state, held, status.current_state, status.controls_accepted,
+                         status.win32_exit_code, status.check_point + 1);
 }
 
 }  // namespace service

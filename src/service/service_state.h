@@ -26,6 +26,8 @@ struct service_state {
     platform::service_status status;
     // Set once by ServiceMain when it registers the control handler, before any report.
     platform::handle status_handle = nullptr;
+    // The handler and this state as its context, as registered with the dispatcher.
+    platform::service_control_target control_target;
     // The worker thread's share: the agents, their lock and the stop mark, and the stop
     // event (guarded as above). Handed to the worker as its parameter.
     supervision::agent_group group;
@@ -35,9 +37,10 @@ struct service_state {
     platform::unique_handle service_main_ended;
 };
 
-// Reports a state with the check point given (0 start pending and running, 1 stopped at
-// start, 3 stopped, 4 stop pending) and exit codes (a service-specific one goes with
-// ERROR_SERVICE_SPECIFIC_ERROR); the other fields keep their values. Once stopped has
+// Reports a state with the check point given (from 1 upwards while start pending, 0
+// running, 1 stopped at start, 3 stopped, from 4 upwards while stop pending) and exit codes
+// (a service-specific one goes with ERROR_SERVICE_SPECIFIC_ERROR), and the pending wait hint
+// in a pending state, none in any other; the other fields keep their values. Once stopped has
 // been reported, later reports are dropped: the manager may already have started the
 // service anew. False, with the last error of SetServiceStatus, when the report failed.
 // `held` shows that the state's status_lock is held.
@@ -45,5 +48,14 @@ bool report_status(service_state& state, const platform::exclusive_lock& held,
                    std::uint32_t current_state, std::uint32_t controls_accepted,
                    std::uint32_t win32_exit_code, std::uint32_t check_point,
                    std::uint32_t service_specific_exit_code = 0);
+
+// What a pending report asks the manager to allow before the next one. The service reports
+// its progress at least once a second while it starts or stops, and no step between two
+// reports takes more than a few seconds (a restart the stop waits for included).
+inline constexpr std::uint32_t pending_wait_hint_ms = 5000;
+
+// While the service starts or stops: the same state again with the next check point, so
+// that the manager sees it is still at work. Nothing in any other state.
+bool report_progress(service_state& state, const platform::exclusive_lock& held);
 
 }  // namespace service

@@ -2,8 +2,11 @@
 
 #include <vector>
 
+#include "platform/errors.h"
+#include "platform/file_handles.h"
 #include "platform/files.h"
 #include "platform/settings.h"
+#include "platform/unique_handle.h"
 
 namespace settings {
 namespace {
@@ -40,6 +43,23 @@ std::wstring settings_file_path() {
     return get_module_directory() + L"\\quillmark_snaptel.ini";
 }
 
+// Opened as the profile calls open it, for reading, and sharing everything, so that the
+// check itself never keeps an editor from saving the file.
+bool settings_file_is_unreadable() {
+    const platform::unique_file_handle file(platform::open_existing_file(
+        settings_file_path().c_str(), platform::generic_read,
+        platform::file_share_read | platform::file_share_write | platform::file_share_delete, 0));
+    if (file) {
+        return false;
+    }
+    const platform::error_code error = platform::get_last_error();
+    return error != platform::error_file_not_found && error != platform::error_path_not_found;
+}
+
+std::wstring agent_file_path() {
+    return get_module_directory() + L"\\" + agent_file_name;
+}
+
 // GetPrivateProfileStringW cuts a value that does not fit and reports size - 1 for it, as
 // it does for a value that just fits; the buffer grows until the value fits with room to
 // spare. A cut file name would name another file. Past the longest path a value names
@@ -59,10 +79,8 @@ std::wstring get_setting_text(const wchar_t* section, const wchar_t* key,
     }
 }
 
-std::int32_t get_setting_number(const wchar_t* section, const wchar_t* key,
-                                std::int32_t default_value) {
-    return static_cast<std::int32_t>(platform::get_private_profile_int(
-        section, key, default_value, settings_file_path().c_str()));
+std::wstring get_setting_text(const setting_key<const wchar_t*>& setting) {
+    return get_setting_text(setting.section, setting.key, setting.default_value);
 }
 
 }  // namespace settings

@@ -59,18 +59,20 @@ bool start_agent(agent_group& group, wchar_t* command_line) {
     return true;
 }
 
-bool stop_agent(agent_group& group) {
+bool stop_agent(agent_group& group, cleanup::pace& pacing) {
     constexpr const wchar_t* tag = L"stop_agent";
     logging::log_debug(tag, L"enter");
     try {
         logging::log_debug(tag, L"stopping host agent ...");
         // A launch waits until the group is down, so nothing new starts meanwhile.
         const platform::exclusive_lock held(group.agent_lock);
+        pacing.step();
         process::terminate_all(group.started_agents);
         logging::log_debug(tag, L"wait before cleanup for",
                            static_cast<std::int32_t>(wait_before_cleanup_ms), L"ms.");
         platform::sleep(wait_before_cleanup_ms);
-        cleanup::clean_up();
+        pacing.step();
+        cleanup::clean_up(pacing);
         forget_ended_agents(group.started_agents);
         if (!is_host_agent_running()) {
             logging::log_debug(tag, L"host agent has stopped.");
@@ -81,6 +83,11 @@ bool stop_agent(agent_group& group) {
     }
     logging::log_debug(tag, L"exit");
     return true;
+}
+
+bool stop_agent(agent_group& group) {
+    cleanup::pace unhurried;
+    return stop_agent(group, unhurried);
 }
 
 }  // namespace supervision

@@ -1,11 +1,10 @@
 #include "supervision/health_checks.h"
 
-#include <array>
-
 #include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
 #include "platform/clock.h"
 #include "process/find_processes.h"
+#include "settings/agent_facts.h"
 
 namespace supervision {
 
@@ -14,7 +13,7 @@ bool is_host_agent_running() {
     logging::log_debug(tag, L"enter");
     process::process_list found;
     bool running = false;
-    if (process::find_processes(L"snapteld.exe", found) && !found.empty()) {
+    if (process::find_processes(settings::agent_file_name, found) && !found.empty()) {
         if (found.size() >= 2) {
             logging::log_error(tag, L"more than 1 host agent process is running");
         }
@@ -49,10 +48,8 @@ bool is_process_running(const std::wstring& name) {
 bool are_system_plugins_running() {
     constexpr const wchar_t* tag = L"are_system_plugins_running";
     logging::log_debug(tag, L"enter");
-    const std::array<std::wstring, 2> system_plugins{L"snap-plugin-collector-qmsystem.exe",
-                                                     L"snap-plugin-publisher-quillmark.exe"};
     bool running = true;
-    for (const auto& name : system_plugins) {
+    for (const wchar_t* name : settings::system_plugin_names) {
         if (!is_process_running(name)) {
             running = false;
             break;

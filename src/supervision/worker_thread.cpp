@@ -34,9 +34,16 @@ std::uint32_t supervise(agent_group& group) {
         return static_cast<std::uint32_t>(result);
     }
 
-    const std::wstring executable = settings::get_module_directory() + L"\\snapteld.exe";
+    const std::wstring executable = settings::agent_file_path();
+    // A settings file that is there but cannot be read would give the defaults as a
+    // missing one does, and the missing ConfigFile would be blamed on the file's text.
+    if (settings::settings_file_is_unreadable()) {
+        logging::log_last_error(tag, L"CreateFile returned an error. Unable to read settings file",
+                                logging::from_outside(settings::settings_file_path()));
+        return platform::error_app_init_failure;
+    }
     // Read whole: a cut path would name another file.
-    const std::wstring configuration = settings::get_setting_text(L"AGENT", L"ConfigFile", L"");
+    const std::wstring configuration = settings::get_setting_text(settings::config_file_key);
     if (configuration.empty()) {
         logging::log_error(tag,
                            L"no config file was specified. Check config.yaml configuration file.");
@@ -77,8 +84,14 @@ std::uint32_t supervise(agent_group& group) {
             continue;
         }
         last_check_ms = platform::tick_count();
+        // A log that could not be opened at the start (held by a reader, say) is tried
+        // again until it opens.
+        logging::current_log().retry_file();
         if (health_cycle_fails()) {
-            stop_agent(group);
+            // A stop that comes meanwhile deletes what is left itself: the restart's
+            // deletion gives way to it at once.
+            cleanup::pace until_stop({}, cleanup::pace::no_deadline, &group.stop_requested);
+            stop_agent(group, until_stop);
             logging::log_debug(tag, L"restarting host agent.");
             agent_launched = false;
         }

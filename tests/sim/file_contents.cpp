@@ -1,5 +1,6 @@
 // What files hold: the log the service writes, read back by tests.
 #include <algorithm>
+#include <vector>
 
 #include "sim/machine_impl.h"
 
@@ -29,6 +30,11 @@ void machine::write_file(const std::wstring& path, const std::string& bytes) {
     std::lock_guard guard(impl_->lock);
     auto& entry = impl_->fs.files[impl_->fs.locate(impl_->fs.absolute(path), true).key];
     replace_content(impl_->fs, entry.content, bytes);
+}
+
+void machine::set_deletion_time(std::uint32_t ms) {
+    std::lock_guard guard(impl_->lock);
+    impl_->fs.deletion_ms = ms;
 }
 
 void machine::set_free_space(std::optional<std::size_t> bytes) {
@@ -140,6 +146,50 @@ bool set_file_size(handle file, std::uint64_t size) {
     return true;
 }
 
+}  // namespace platform
+
+namespace sim {
+namespace {
+
+// "." and ".." names gone as GetFullPathNameW takes them away: ".." goes back one name,
+// never above the drive or share.
+std::wstring without_dot_names(const std::wstring& path) {
+    const std::size_t root = path.starts_with(L"\\\\") ? path.find(L'\\', path.find(L'\\', 2) + 1)
+                             : path.size() >= 2 && path[1] == L':' ? 2
+                                                                   : 0;
+    if (root == std::wstring::npos) return path;
+    std::vector<std::wstring> names;
+    bool dots = false;
+    std::size_t start = root;
+    while (start < path.size()) {
+        if (path[start] == L'\\') {
+            ++start;
+            continue;
+        }
+        std::size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos) end = path.size();
+        const std::wstring name = path.substr(start, end - start);
+        if (name == L"..") {
+            dots = true;
+            if (!names.empty()) names.pop_back();
+        } else if (name == L".") {
+            dots = true;
+        } else {
+            names.push_back(name);
+        }
+        start = end;
+    }
+    if (!dots) return path;
+    std::wstring out = path.substr(0, root);
+    for (const auto& name : names) out += L"\\" + name;
+    return names.empty() ? out + L"\\" : out;
+}
+
+}  // namespace
+}  // namespace sim
+
+namespace platform {
+
 bool get_full_path_name(const wchar_t* name, std::wstring& full) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
@@ -152,6 +202,7 @@ bool get_full_path_name(const wchar_t* name, std::wstring& full) {
     error_code refused = 0;
     const auto normal = sim::win32_path(m.fs.absolute(path), refused);
     full = normal ? *normal : sim::clean_path(m.fs.absolute(path));
+    if (!path.starts_with(L"\\\\?\\")) full = sim::without_dot_names(full);
     return true;
 }
 

@@ -55,7 +55,7 @@ bool machine::impl::open_at_or_under(const std::wstring& key) const {
     }
     for (const auto& process : processes.listed) {
         for (const auto& held : process->held_files) {
-            if (!process->ended && is_under(held, key)) return true;
+            if (!process->ended && is_under(held.key, key)) return true;
         }
     }
     return false;
@@ -77,7 +77,7 @@ void machine::impl::run_swaps(operation op, const std::wstring& subject_key) {
     const pending_swap swap = *due;
     fs.swaps.erase(due);
     const std::wstring key = fs.locate(swap.path, false).key;
-    if (open_at_or_under(key)) return;
+    if (!swap.even_while_open && open_at_or_under(key)) return;
     for (auto it = fs.files.lower_bound(key); it != fs.files.end() && is_under(it->first, key);) {
         it = fs.files.erase(it);
     }
@@ -91,9 +91,10 @@ void machine::impl::run_swaps(operation op, const std::wstring& subject_key) {
 }
 
 void machine::replace_with_link_when(operation op, const std::wstring& subject,
-                                     const std::wstring& path, const std::wstring& target) {
+                                     const std::wstring& path, const std::wstring& target,
+                                     bool even_while_open) {
     std::lock_guard guard(impl_->lock);
-    impl_->fs.swaps.push_back({op, file_tree_key(subject), path, target});
+    impl_->fs.swaps.push_back({op, file_tree_key(subject), path, target, even_while_open});
 }
 
 int machine::replacements_done() const {
@@ -132,7 +133,9 @@ handle open_existing_file(const wchar_t* name, std::uint32_t access, std::uint32
             return sim::failure(invalid_handle_value(), error_sharing_violation);
         }
     }
-    if (sim::deletes(access) && m.held_by_a_process(at.key)) {
+    if ((sim::deletes(access) && m.held_by_a_process(at.key)) ||
+        (sim::reads(access) && m.held_without_sharing(at.key, file_share_read)) ||
+        (sim::writes(access) && m.held_without_sharing(at.key, file_share_write))) {
         return sim::failure(invalid_handle_value(), error_sharing_violation);
     }
     sim::handle_record record;
@@ -234,7 +237,13 @@ bool set_file_attributes_by_handle(handle file, std::uint32_t attributes) {
 
 bool set_delete_disposition(handle file) {
     auto& m = sim::machine::instance().internals();
-    std::lock_guard guard(m.lock);
+    sim::machine::impl::guard held(m.lock);
+    if (m.fs.deletion_ms > 0) {
+        const std::uint64_t deadline = m.clock.elapsed_ms + m.fs.deletion_ms;
+        while (m.clock.elapsed_ms < deadline) {
+            m.block(held, nullptr, deadline, "a deletion");
+        }
+    }
     sim::handle_record* record = nullptr;
     sim::file_entry* found = opened_entry(m, sim::operation::set_delete_disposition, file, record);
     if (found == nullptr) return false;

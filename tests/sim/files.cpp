@@ -110,15 +110,36 @@ std::vector<const file_entry*> files_state::children(const std::wstring& key) co
 }
 
 bool machine::impl::held_by_a_process(const std::wstring& key) const {
-    for (const auto& process : processes.listed) {
-        const auto& held = process->held_files;
-        if (!process->ended && std::find(held.begin(), held.end(), key) != held.end()) {
-            return true;
-        }
+    if (held_without_sharing(key, platform::file_share_delete)) {
+        return true;
     }
     for (const auto& [value, record] : handles.open) {
         if (record.kind == handle_kind::file && record.file.key == key &&
             (record.file.share_mode & platform::file_share_delete) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool machine::impl::held_without_sharing(const std::wstring& key, std::uint32_t share) const {
+    for (const auto& process : processes.listed) {
+        for (const auto& held : process->held_files) {
+            if (!process->ended && held.key == key && (held.share_mode & share) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool machine::impl::read_not_shared(const std::wstring& key) const {
+    if (held_without_sharing(key, platform::file_share_read)) {
+        return true;
+    }
+    for (const auto& [value, record] : handles.open) {
+        if (record.kind == handle_kind::file && record.file.key == key &&
+            (record.file.share_mode & platform::file_share_read) == 0) {
             return true;
         }
     }

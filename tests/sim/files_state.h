@@ -60,6 +60,7 @@ struct pending_swap {
     std::wstring subject_key;
     std::wstring path;
     std::wstring target;
+    bool even_while_open = false;
 };
 
 // Every write lands at the end of the file, so a handle keeps no position of its own.
@@ -74,6 +75,8 @@ struct files_state {
     std::wstring current_directory = L"C:\\Windows\\system32";
     // What the volume can still take, in bytes; none: as much as is written.
     std::optional<std::size_t> free_space;
+    // Virtual milliseconds each deletion through a handle takes.
+    std::uint32_t deletion_ms = 0;
     std::vector<pending_swap> swaps;
     int swaps_done = 0;
 

@@ -273,9 +273,13 @@ class machine {
     void set_current_process(std::uint32_t id);
     // How many times TerminateProcess has been called on this process.
     int terminations(std::uint32_t id) const;
-    // The process keeps the file open without delete sharing until it ends:
-    // DeleteFileW on it fails with 32.
-    void hold_file(std::uint32_t id, const std::wstring& path);
+    // The process keeps the file open until it ends, reading and writing it and sharing
+    // only `share_mode`: an open that asks for what it does not share fails with 32, as
+    // DeleteFileW does (deletion is never shared), and the profile calls give their
+    // defaults for a file whose reading is not shared.
+    void hold_file(std::uint32_t id, const std::wstring& path,
+                   std::uint32_t share_mode = platform::file_share_read |
+                                              platform::file_share_write);
 
     // An executable file at `path` (a Windows path) that process creation can launch.
     // Launched, its image path is the device form (C: is \Device\HarddiskVolume1).
@@ -325,9 +329,10 @@ class machine {
     // When `op` is next called on `subject`, another program first replaces the
     // directory `path` with a directory link to `target` (moving the directory away), as
     // a user may between two calls of the service. It cannot while a handle is open on
-    // the directory or on anything under it, as a directory cannot then be renamed.
+    // the directory or on anything under it, as a directory cannot then be renamed; with
+    // `even_while_open` it can, as under Wine, where a rename does not look at open handles.
     void replace_with_link_when(operation op, const std::wstring& subject, const std::wstring& path,
-                                const std::wstring& target);
+                                const std::wstring& target, bool even_while_open = false);
     // How many such replacements took place.
     int replacements_done() const;
     // A file holding `bytes`, created with its parents when missing.
@@ -338,6 +343,9 @@ class machine {
     // it stores what fits, reports that count and fails with 112 (ERROR_DISK_FULL), as
     // WriteFile on a full disk does. Emptying or shortening a file gives its bytes back.
     void set_free_space(std::optional<std::size_t> bytes);
+    // Each deletion through a handle (its disposition set) takes this many virtual
+    // milliseconds, as on a disk, so that emptying a large directory takes time. Default 0.
+    void set_deletion_time(std::uint32_t ms);
     // The directory relative file names are taken from. Default: C:\Windows\system32.
     void set_current_directory(std::wstring path);
     bool exists(const std::wstring& path) const;

@@ -88,6 +88,10 @@ struct machine::impl {
     // True when something keeps the file open without delete sharing: a process, or a
     // file handle opened without FILE_SHARE_DELETE.
     bool held_by_a_process(const std::wstring& key) const;
+    // True when a running process holds the file without sharing `share`.
+    bool held_without_sharing(const std::wstring& key, std::uint32_t share) const;
+    // True when a process or a file handle holds the file without sharing reading.
+    bool read_not_shared(const std::wstring& key) const;
     // True when a file handle on `key` does not share writing.
     bool write_not_shared(const std::wstring& key) const;
     // True when a handle is open on `key` or on anything under it: such a directory

@@ -68,10 +68,10 @@ int machine::terminations(std::uint32_t id) const {
     return process != nullptr ? process->terminations : 0;
 }
 
-void machine::hold_file(std::uint32_t id, const std::wstring& path) {
+void machine::hold_file(std::uint32_t id, const std::wstring& path, std::uint32_t share_mode) {
     std::lock_guard guard(impl_->lock);
     if (auto* process = impl_->processes.find(id); process != nullptr && !process->ended) {
-        process->held_files.push_back(impl_->fs.locate(path, false).key);
+        process->held_files.push_back({impl_->fs.locate(path, false).key, share_mode});
     }
 }
 

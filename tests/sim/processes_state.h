@@ -32,8 +32,12 @@ struct process_record {
     // A termination whose effect is still to come (exit_delay_ms).
     std::optional<std::uint64_t> ends_at_ms;
     std::uint32_t pending_exit_code = 0;
-    // Keys (see file_tree_key) of the files it keeps open.
-    std::vector<std::wstring> held_files;
+    // The files it keeps open, by key (see file_tree_key), and what it shares of each.
+    struct held_file {
+        std::wstring key;
+        std::uint32_t share_mode = 0;
+    };
+    std::vector<held_file> held_files;
 };
 
 struct processes_state {

@@ -297,9 +297,9 @@ bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function ma
         if (control_due()) {
             const std::uint32_t control = dispatcher.controls.begin()->second;
             dispatcher.controls.erase(dispatcher.controls.begin());
-            const service_handler_function handler = dispatcher.handler;
+            const service_control_target target = *dispatcher.handler;
             held.unlock();
-            handler(control);
+            target.handler(control, target.context);
             held.lock();
             continue;
         }
@@ -321,7 +321,7 @@ bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function ma
     }
 }
 
-handle register_service_ctrl_handler(const wchar_t* name, service_handler_function handler) {
+handle register_service_ctrl_handler_ex(const wchar_t* name, const service_control_target& target) {
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
     if (auto error = m.enter(sim::operation::register_service_ctrl_handler)) {
@@ -334,8 +334,8 @@ handle register_service_ctrl_handler(const wchar_t* name, service_handler_functi
         sim::to_lower(name) != sim::to_lower(dispatcher.service_name)) {
         return sim::failure<handle>(nullptr, sim::error_service_does_not_exist);
     }
-    if (handler == nullptr) return sim::failure<handle>(nullptr, error_invalid_parameter);
-    dispatcher.handler = handler;
+    if (target.handler == nullptr) return sim::failure<handle>(nullptr, error_invalid_parameter);
+    dispatcher.handler = &target;
     sim::handle_record record;
     record.kind = sim::handle_kind::service_status;
     record.service_key = sim::to_lower(dispatcher.service_name);

@@ -17,7 +17,8 @@ namespace sim {
 struct dispatcher_state {
     std::wstring service_name;
     platform::service_main_function main = nullptr;
-    platform::service_handler_function handler = nullptr;
+    // Kept by the service; nullptr until it registers its handler.
+    const platform::service_control_target* handler = nullptr;
     std::multimap<std::uint64_t, std::uint32_t> controls;
     std::vector<status_report> reports;
     bool stopped_reported = false;

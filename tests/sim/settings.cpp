@@ -36,6 +36,13 @@ void report_lookup(const std::wstring* text, const wchar_t* section, const wchar
     }
 }
 
+// Another program that holds the file without sharing reading keeps the calls from
+// opening it: they give the default, as for a missing file.
+std::optional<platform::error_code> unshared_reading(machine::impl& m, const std::wstring& path) {
+    if (m.read_not_shared(m.fs.locate(path, true).key)) return platform::error_sharing_violation;
+    return std::nullopt;
+}
+
 }  // namespace
 }  // namespace sim
 
@@ -48,7 +55,9 @@ std::uint32_t get_private_profile_string(const wchar_t* section, const wchar_t* 
     std::lock_guard guard(m.lock);
     const std::wstring path = file != nullptr ? file : L"";
     // A file that cannot be read gives the default, as a missing one does.
-    if (auto error = m.enter(sim::operation::get_private_profile_string, path)) {
+    auto error = m.enter(sim::operation::get_private_profile_string, path);
+    if (!error) error = sim::unshared_reading(m, path);
+    if (error) {
         return sim::failure(sim::profile_string({}, section, key, default_value, buffer, size),
                             *error);
     }
@@ -64,7 +73,9 @@ std::uint32_t get_private_profile_int(const wchar_t* section, const wchar_t* key
     auto& m = sim::machine::instance().internals();
     std::lock_guard guard(m.lock);
     const std::wstring path = file != nullptr ? file : L"";
-    if (auto error = m.enter(sim::operation::get_private_profile_int, path)) {
+    auto error = m.enter(sim::operation::get_private_profile_int, path);
+    if (!error) error = sim::unshared_reading(m, path);
+    if (error) {
         return sim::failure(static_cast<std::uint32_t>(default_value), *error);
     }
     const std::wstring* text = sim::read_settings(m.settings, path);

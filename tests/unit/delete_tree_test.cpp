@@ -259,6 +259,22 @@ TEST_F(deleting_tree, a_directory_being_walked_cannot_be_swapped_for_a_link) {
     EXPECT_TRUE(machine().tree(wroot).empty());
 }
 
+// Where a directory can be renamed while it is walked (under Wine), the entry opened after
+// the swap lies elsewhere: it is left, with the place it leads to.
+TEST_F(deleting_tree, an_entry_that_leads_outside_its_directory_is_left) {
+    plant_swap(machine(), sim::operation::find_first_file);
+    machine().create_file(L"C:/Windows/System32/x.txt");
+    machine().replace_with_link_when(sim::operation::open_existing_file, wroot + L"/sub/x.txt",
+                                     wroot + L"/sub", L"C:/Windows/System32", true);
+
+    EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
+
+    EXPECT_TRUE(machine().exists(L"C:/Windows/System32/x.txt"));
+    EXPECT_EQ(lines_starting(log_entries(), ":<ERROR>:"),
+              lines{":<ERROR>:  delete_tree entry leads outside the directory. It is left " + root +
+                    "/sub/x.txt \\Windows\\System32\\x.txt"});
+}
+
 TEST_F(deleting_tree, links_and_other_reparse_points_go_themselves_and_targets_stay) {
     machine().create_file(L"C:/Windows/win.ini");
     machine().create_directory(L"C:/Users/admin/empty");

@@ -214,10 +214,11 @@ TEST_F(log_resilience, a_long_log_file_that_cannot_be_opened_ends_the_process_na
     EXPECT_EQ(machine().file_content(cut), "another file\n");
 }
 
-// --- LogLevel=-1 --------------------------------------------------------------------
+// --- LogLevel read once ----------------------------------------------------------------
 
-TEST_F(log_resilience, a_log_level_of_minus_one_is_read_once_and_admits_every_line) {
-    use_log_level(-1);
+// Both log settings are read once, when the log is made, however many lines follow.
+TEST_F(log_resilience, the_log_settings_are_read_once_and_admit_every_line_at_level_0) {
+    use_log_level(0);
     std::vector<std::string> expected;
     for (int i = 0; i < 20; ++i) {
         logging::log_debug(L"t", i);
@@ -228,17 +229,17 @@ TEST_F(log_resilience, a_log_level_of_minus_one_is_read_once_and_admits_every_li
         expected.push_back(start_time + ":<ERROR>:  t " + std::to_string(i));
     }
     EXPECT_EQ(log_lines(), expected);
-    EXPECT_EQ(machine().calls(sim::operation::get_private_profile_int), 1);
+    EXPECT_EQ(machine().calls(sim::operation::get_private_profile_string), 2);
 }
 
 TEST_F(log_resilience, the_level_is_read_again_only_in_a_new_process) {
-    use_log_level(-1);
+    use_log_level(0);
     logging::log_debug(L"t", L"one");
     new_process_log();
-    use_log_level(4);
+    use_log_level(3);
     logging::log_debug(L"t", L"not written");
     EXPECT_EQ(log_bytes(), "");
-    EXPECT_EQ(machine().calls(sim::operation::get_private_profile_int), 2);
+    EXPECT_EQ(machine().calls(sim::operation::get_private_profile_string), 4);
 }
 
 // --- Text from outside ----------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <set>
 #include <thread>
 
@@ -58,33 +59,53 @@ TEST_F(diagnostic_log, characters_above_latin1_are_written_as_question_marks_and
                                ":<D>:  wmain exit\n");
 }
 
+// A LogLevel that is no level is refused for the default, in the log's first line.
 struct level_case {
-    int log_level;
-    bool debug, info, error;
+    const wchar_t* log_level;  // none: no LogLevel key
+    bool debug, info;
+    bool refused = false;
 };
+
+void PrintTo(const level_case& c, std::ostream* out) {
+    *out << (c.log_level != nullptr ? test::narrow(c.log_level) : "absent");
+}
 
 class log_threshold : public test::sim_test, public ::testing::WithParamInterface<level_case> {};
 
 TEST_P(log_threshold, a_line_is_written_when_the_level_does_not_exceed_its_severity) {
     const level_case c = GetParam();
-    use_log_level(c.log_level);
+    const std::wstring level =
+        c.log_level != nullptr ? L"LogLevel=" + std::wstring(c.log_level) + L"\r\n" : L"";
+    use_settings(L"[SERVICE]\r\n" + level + L"LogFile=" + log_file + L"\r\n");
     logging::log_debug(L"t", L"debug");
     logging::log_info(L"t", L"info");
     logging::log_error(L"t", L"error");
 
     std::vector<std::string> expected;
+    std::vector<std::string> events;
+    if (c.refused) {
+        const std::string refusal = "get_logger LogLevel \"" + test::narrow(c.log_level) +
+                                    "\" is not a level from 0 to 3; 3 is used.";
+        expected.push_back(start_time + ":<ERROR>:  " + refusal);
+        events.push_back("1 " + refusal);
+    }
     if (c.debug) expected.push_back(start_time + ":<D>:  t debug");
     if (c.info) expected.push_back(start_time + ":<I>:  t info");
-    if (c.error) expected.push_back(start_time + ":<ERROR>:  t error");
+    expected.push_back(start_time + ":<ERROR>:  t error");
+    events.push_back("1 t error");
     EXPECT_EQ(log_lines(), expected);
+    EXPECT_EQ(event_entries(), events);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     levels, log_threshold,
-    ::testing::Values(level_case{-5, true, true, true}, level_case{0, true, true, true},
-                      level_case{1, false, true, true}, level_case{2, false, false, true},
-                      level_case{3, false, false, true}, level_case{4, false, false, false},
-                      level_case{100, false, false, false}));
+    ::testing::Values(level_case{nullptr, false, false}, level_case{L"0", true, true},
+                      level_case{L"1", false, true}, level_case{L"2", false, false},
+                      level_case{L"3", false, false}, level_case{L"+1", false, true},
+                      level_case{L"00", true, true}, level_case{L"abc", false, false, true},
+                      level_case{L"-1", false, false, true}, level_case{L"99", false, false, true},
+                      level_case{L"4", false, false, true}, level_case{L"2x", false, false, true},
+                      level_case{L"0x1", false, false, true}));
 
 TEST_F(diagnostic_log, the_level_is_read_once_and_kept) {
     use_log_level(3);
@@ -109,23 +130,35 @@ TEST_F(diagnostic_log, each_start_empties_the_file) {
     EXPECT_EQ(log_lines(), std::vector<std::string>{start_time + ":<D>:  wmain enter"});
 }
 
-TEST_F(diagnostic_log,
-       without_settings_the_default_file_in_the_working_directory_gets_errors_only) {
+// The working directory (C:\work here, C:\Windows\system32 for a service) is never where
+// the log goes.
+struct placement_case {
+    const wchar_t* log_file;  // none: no LogFile key
+    const wchar_t* made;
+};
+
+class log_placement : public test::sim_test,
+                      public ::testing::WithParamInterface<placement_case> {};
+
+TEST_P(log_placement, a_relative_log_file_lies_in_the_executables_folder) {
+    const placement_case c = GetParam();
     machine().create_directory(L"C:\\work");
+    machine().create_directory(L"C:\\svc\\bin\\logs");
     machine().set_current_directory(L"C:\\work");
-    logging::log_debug(L"wmain", L"enter");
+    use_settings(c.log_file != nullptr ? L"[SERVICE]\r\nLogFile=" + std::wstring(c.log_file) : L"");
     logging::log_error(L"t", L"failed");
-    EXPECT_EQ(machine().file_content(L"C:\\work\\quillmark_snaptel.log"),
-              start_time + ":<ERROR>:  t failed\n");
+    EXPECT_EQ(machine().file_content(c.made), start_time + ":<ERROR>:  t failed\n");
+    EXPECT_EQ(machine().tree(L"C:\\work"), std::vector<std::wstring>{});
 }
 
-TEST_F(diagnostic_log, a_relative_log_file_is_resolved_against_the_working_directory) {
-    use_settings(L"[SERVICE]\r\nLogLevel=0\r\nLogFile=relative.log\r\n");
-    machine().create_directory(L"C:\\work");
-    machine().set_current_directory(L"C:\\work");
-    logging::log_debug(L"wmain", L"enter");
-    EXPECT_TRUE(machine().exists(L"C:\\work\\relative.log"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    names, log_placement,
+    ::testing::Values(placement_case{nullptr, L"C:\\svc\\bin\\quillmark_snaptel.log"},
+                      placement_case{L"relative.log", L"C:\\svc\\bin\\relative.log"},
+                      placement_case{L"logs\\x.log", L"C:\\svc\\bin\\logs\\x.log"},
+                      placement_case{L"C:x.log", L"C:\\svc\\bin\\x.log"},
+                      placement_case{L"\\logs\\x.log", L"C:\\logs\\x.log"},
+                      placement_case{L"C:\\logs\\x.log", L"C:\\logs\\x.log"}));
 
 TEST_F(diagnostic_log, a_log_file_that_cannot_be_opened_fails_every_attempt_until_it_can) {
     const std::wstring missing = L"C:\\missing\\x.log";
@@ -145,13 +178,12 @@ TEST_F(diagnostic_log, a_log_file_that_cannot_be_opened_fails_every_attempt_unti
     EXPECT_TRUE(machine().exists(missing));
 }
 
-TEST_F(diagnostic_log, a_windows_error_goes_to_the_debugger_at_every_level_and_into_an_error_line) {
-    use_log_level(4);
+TEST_F(diagnostic_log, a_windows_error_goes_to_the_debugger_as_its_tag_then_its_text) {
+    use_log_level(3);
     logging::log_windows_error(L"start_agent", 2);
     EXPECT_EQ(machine().debug_output(),
               (std::vector<std::wstring>{L"start_agent",
                                          L"The system cannot find the file specified.\r\n"}));
-    EXPECT_EQ(log_bytes(), "");
 }
 
 TEST_F(diagnostic_log, a_windows_error_line_keeps_the_system_text_with_its_line_break) {

@@ -66,31 +66,36 @@ TEST_F(entry_point, anything_but_a_whole_command_word_runs_the_service) {
 
 // What a user may plant at the log's name, in a folder where users can create files: the
 // service runs as the local system account, and must not empty what the name leads to.
+const std::wstring victim = L"C:\\Windows\\System32\\config\\victim.dat";
+const std::wstring settings_file = L"C:\\svc\\bin\\quillmark_snaptel.ini";
+
 struct unusable_log {
     const char* name;
     std::function<void(sim::machine&)> plant;
     std::wstring log_name;
     std::string reason;
+    // What must be left as it was, and the name the refusal gives (LogFile's when empty).
+    std::wstring target = victim;
+    std::wstring reported = {};
 };
 
 class refused_log : public entry_point, public ::testing::WithParamInterface<unusable_log> {};
 
-const std::wstring victim = L"C:\\Windows\\System32\\config\\victim.dat";
-
 TEST_P(refused_log, ends_the_process_leaving_the_target_as_it_was_and_reports_why) {
     const auto& c = GetParam();
-    machine().write_file(victim, "precious\n");
+    machine().write_file(c.target, "precious\n");
     c.plant(machine());
     use_settings(L"[SERVICE]\r\nLogLevel=0\r\nLogFile=" + c.log_name + L"\r\n");
     ::testing::internal::CaptureStderr();
     const int code = run({L"install"});
     const std::string message = ::testing::internal::GetCapturedStderr();
 
-    const std::string text =
-        "Unable to open an output stream: " + test::narrow(c.log_name) + ": " + c.reason;
+    const std::string text = "Unable to open an output stream: " +
+                             test::narrow(c.reported.empty() ? c.log_name : c.reported) + ": " +
+                             c.reason;
     EXPECT_EQ(code, 1);
     EXPECT_EQ(message, "quillmark_snaptel: " + text + "\n");
-    EXPECT_EQ(machine().file_content(victim), "precious\n");
+    EXPECT_EQ(machine().file_content(c.target), "precious\n");
     ASSERT_EQ(machine().events().size(), 1u);
     EXPECT_EQ(machine().events()[0].id, 7u);
     EXPECT_EQ(test::narrow(machine().events()[0].text), "wmain " + text);
@@ -117,7 +122,19 @@ INSTANTIATE_TEST_SUITE_P(
                                                  L"C:\\Windows\\System32\\config");
                      },
                      L"C:\\logs\\linked\\victim.dat",
-                     "it leads to C:\\Windows\\System32\\config\\victim.dat"}),
+                     "it leads to C:\\Windows\\System32\\config\\victim.dat"},
+        // The service's own files and the host agent's, by any spelling.
+        unusable_log{"settings_file", [](sim::machine&) {}, settings_file,
+                     "it is the settings file", settings_file},
+        unusable_log{"executable", [](sim::machine&) {}, L"C:\\svc\\bin\\quillmark_snaptel.exe",
+                     "it is the service's executable", L"C:\\svc\\bin\\quillmark_snaptel.exe"},
+        unusable_log{"agent_file", [](sim::machine&) {}, L"C:\\svc\\bin\\snapteld.exe",
+                     "it is the host agent's file", L"C:\\svc\\bin\\snapteld.exe"},
+        unusable_log{"settings_file_spelled_otherwise", [](sim::machine&) {},
+                     L"c:/SVC/Bin/../bin/./QUILLMARK_SNAPTEL.INI", "it is the settings file",
+                     settings_file},
+        unusable_log{"settings_file_relative", [](sim::machine&) {}, L"quillmark_snaptel.ini",
+                     "it is the settings file", settings_file, settings_file}),
     [](const ::testing::TestParamInfo<unusable_log>& info) {
         return std::string(info.param.name);
     });
@@ -126,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(entry_point, the_logs_own_file_is_opened_by_any_spelling_of_its_name) {
     for (const auto& [directory, name] : std::vector<std::pair<std::wstring, std::wstring>>{
              {L"C:\\Windows\\system32", L"C:/LOGS/Service.log"},
-             {L"C:\\logs", L"service.log"},
+             {L"D:\\elsewhere", L"\\logs\\service.log"},
              {L"C:\\Windows", L"\\\\?\\C:\\logs\\service.log"}}) {
         logging_restart();
         machine().write_file(log_file, "earlier run\n");

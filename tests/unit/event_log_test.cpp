@@ -35,13 +35,13 @@ class events_at_level : public event_log, public ::testing::WithParamInterface<i
 TEST_P(events_at_level, are_the_same_whatever_the_file_gets) {
     use_log_level(GetParam());
     write_both();
-    EXPECT_EQ(log_entries(), GetParam() == 0 ? file_lines : lines{});
+    EXPECT_EQ(log_entries(), GetParam() == 0 ? file_lines : (lines{file_lines[0], file_lines[2]}));
     EXPECT_EQ(event_entries(),
               (lines{"2 tag text 42 narrow",
                      "5 walk DeleteFile returned an error. C:\\x Access is denied.\r\n"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(levels, events_at_level, ::testing::Values(0, 4));
+INSTANTIATE_TEST_SUITE_P(levels, events_at_level, ::testing::Values(0, 3));
 
 class failed_event_report : public event_log,
                             public ::testing::WithParamInterface<sim::operation> {};

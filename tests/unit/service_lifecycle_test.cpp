@@ -18,15 +18,19 @@ using test::operator+;
 using platform::service_status;
 
 std::string report(std::uint32_t state, std::uint32_t accepted, std::uint32_t exit_code,
-                   std::uint32_t check_point, std::uint32_t specific = 0) {
+                   std::uint32_t check_point, std::uint32_t specific = 0, std::uint32_t hint = 0) {
     return "type 16 state " + std::to_string(state) + " accepted " + std::to_string(accepted) +
            " exit " + std::to_string(exit_code) + " specific " + std::to_string(specific) +
-           " check point " + std::to_string(check_point) + " hint 0";
+           " check point " + std::to_string(check_point) + " hint " + std::to_string(hint);
 }
 
-const std::string start_pending = report(2, 0, 0, 0);
+std::string pending(std::uint32_t state, std::uint32_t check_point) {
+    return report(state, 0, 0, check_point, 0, 5000);
+}
+
+const std::string start_pending = pending(2, 1);
 const std::string running = report(4, 5, 0, 0);
-const std::string stop_pending = report(3, 0, 0, 4);
+const std::string stop_pending = pending(3, 4);
 const std::string stopped = report(1, 0, 0, 3);
 
 std::string d(const std::string& tag, const std::string& text) {
@@ -74,10 +78,15 @@ class service_lifecycle : public test::supervision_test {
         return code;
     }
 
-    std::vector<std::string> reports() const {
+    // Each report; with `progress` false, the first of each run of one pending state only.
+    std::vector<std::string> reports(bool progress = false) const {
         std::vector<std::string> texts;
+        std::uint32_t last_state = 0;
         for (const auto& made : sim::machine::instance().status_reports()) {
             const service_status& s = made.status;
+            const bool again = s.current_state == last_state;
+            last_state = s.current_state;
+            if (again && !progress) continue;
             EXPECT_EQ(s.service_type, platform::service_win32_own_process);
             texts.push_back("type " + std::to_string(s.service_type) + " state " +
                             std::to_string(s.current_state) + " accepted " +
@@ -184,8 +193,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(service_lifecycle, no_report_reaches_the_manager_after_the_stopped_one) {
     machine().start_as_service(L"quillmark_snaptel");
-    state.status_handle =
-        platform::register_service_ctrl_handler(L"quillmark_snaptel", [](std::uint32_t) {});
+    const platform::service_control_target ignored{
+        [](std::uint32_t, void*) { return platform::no_error; }, nullptr};
+    state.status_handle = platform::register_service_ctrl_handler_ex(L"quillmark_snaptel", ignored);
     const platform::exclusive_lock held(state.status_lock);
     state.status.service_type = platform::service_win32_own_process;
     EXPECT_TRUE(service::report_status(state, held, platform::service_stopped, 0, 0, 3));
@@ -297,8 +307,8 @@ INSTANTIATE_TEST_SUITE_P(
     reports, failed_report,
     ::testing::Values(failed_report_case{"start_pending",
                                          L"2",
-                                         {running, stop_pending, stopped},
-                                         {d("ServiceMain", "set status to pending.")},
+                                         {pending(2, 2), running, stop_pending, stopped},
+                                         {d("run_service", "starting service ...")},
                                          "ServiceMain"},
                       failed_report_case{"running",
                                          L"4",
@@ -307,8 +317,8 @@ INSTANTIATE_TEST_SUITE_P(
                                          "ServiceMain"},
                       failed_report_case{"stop_pending",
                                          L"3",
-                                         {start_pending, running, stopped},
-                                         {d("stop_agent", "exit")},
+                                         {start_pending, running, pending(3, 5), stopped},
+                                         {d("ServiceCtrlHandler", "enter")},
                                          "ServiceCtrlHandler"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -378,3 +388,139 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// Anyone who may read the log can hold it open without sharing it. The service supervises
+// all the same, says why once for each reason, and tries the file again at each health
+// cycle until it opens.
+struct held_log_case {
+    const char* name;
+    std::vector<platform::error_code> refusals;  // one for each try, the first at the start
+    std::vector<std::string> events;
+    std::uint64_t opened_ms;    // the health cycle the log opens at
+    std::size_t checks_logged;  // the health cycles' and the stop's
+};
+
+class held_log : public service_lifecycle, public ::testing::WithParamInterface<held_log_case> {};
+
+TEST_P(held_log, keeps_no_service_from_supervising) {
+    const auto& c = GetParam();
+    for (const platform::error_code refusal : c.refusals) {
+        machine().fail(sim::operation::create_file, refusal, log_file);
+    }
+    std::optional<std::size_t> lines_before_open;
+    machine().at(c.opened_ms - 1, [&] { lines_before_open = log_lines().size(); });
+    machine().send_control(130000, platform::service_control_stop);
+    EXPECT_EQ(run_as_service(), 0);
+
+    EXPECT_EQ(machine().launches().size(), 1u);
+    EXPECT_EQ(reports(), (lines{start_pending, running, stop_pending, stopped}));
+    EXPECT_EQ(lines_before_open, 0u);
+    const lines entries = log_entries();
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries.front(), d("is_host_agent_running", "enter"));
+    EXPECT_EQ(test::lines_starting(entries, entries.front()).size(), c.checks_logged);
+    EXPECT_EQ(entries.back(), d("wmain", "exit"));
+    EXPECT_EQ(event_entries(), c.events);
+}
+
+const std::string held = "7 wmain Unable to open an output stream: C:\\logs\\service.log: ";
+const std::string sharing =
+    "The process cannot access the file because it is being used by "
+    "another process.";
+
+INSTANTIATE_TEST_SUITE_P(
+    refusals, held_log,
+    ::testing::Values(
+        held_log_case{"once", {32}, {held + sharing}, 62020, 3},
+        held_log_case{"twice_for_one_reason", {32, 32}, {held + sharing}, 123040, 2},
+        held_log_case{
+            "for_two_reasons", {32, 5}, {held + sharing, held + "Access is denied."}, 123040, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Run from a console, a service whose log cannot be opened says so and fails, as any
+// command does.
+TEST_F(service_lifecycle, from_a_console_an_unusable_log_is_a_failure) {
+    machine().fail(sim::operation::create_file, 32, log_file);
+    wchar_t program[] = L"quillmark_snaptel.exe";
+    wchar_t* argv[] = {program, nullptr};
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(wmain(1, argv), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "quillmark_snaptel: Unable to open an output stream: C:\\logs\\service.log: " +
+                  sharing + "\n");
+}
+
+// However much the temporary directory holds, the manager hears from the service at once and
+// as often as its wait hints ask, everything is deleted before the agent is launched, and a
+// stop returns in time, leaving what it had no time for to the next start.
+struct full_directory_case {
+    const char* name;
+    std::uint64_t stop_ms;
+    bool collector_ends;  // at 30 s: the health cycle at 82 s restarts the group
+    lines said;           // the clean-up's lines about what it left
+};
+
+class full_directory : public service_lifecycle,
+                       public ::testing::WithParamInterface<full_directory_case> {
+  protected:
+    // Each deletion takes 10 ms: 2000 entries take 20 s to delete.
+    void plant(const std::wstring& prefix) {
+        for (int i = 0; i < 2000; ++i) {
+            machine().create_file(std::wstring(cleanup::temp_directory) + L"/" + prefix +
+                                  std::to_wstring(i));
+        }
+    }
+    std::size_t left(const std::wstring& prefix) {
+        std::size_t count = 0;
+        for (const auto& path : machine().tree(cleanup::temp_directory)) {
+            count += path.find(prefix) != std::wstring::npos ? 1 : 0;
+        }
+        return count;
+    }
+};
+
+TEST_P(full_directory, delays_neither_the_start_nor_the_stop) {
+    const auto& c = GetParam();
+    machine().set_deletion_time(10);
+    plant(L"start-");
+    machine().at(40000, [this] { plant(L"later-"); });
+    if (c.collector_ends) {
+        machine().at(30000, [this] { machine().end_process(plugins().front(), 1); });
+    }
+    machine().send_control(c.stop_ms, platform::service_control_stop);
+    EXPECT_EQ(run_as_service(), 0);
+
+    const auto made = machine().status_reports();
+    ASSERT_GE(made.size(), 2u);
+    EXPECT_EQ(made.front().at_ms, 0u);
+    for (std::size_t i = 1; i < made.size(); ++i) {
+        const auto& before = made[i - 1].status;
+        if (before.wait_hint == 0) continue;
+        EXPECT_LE(made[i].at_ms - made[i - 1].at_ms, before.wait_hint) << "report " << i;
+    }
+    EXPECT_EQ(left(L"start-"), 0u);
+    EXPECT_GE(machine().launches().front().at_ms, 20000u);
+    EXPECT_GT(left(L"later-"), 0u);
+    const lines entries = log_entries();
+    EXPECT_EQ(test::lines_starting(entries, ":<I>:  cleanup_temp_directory") +
+                  test::lines_starting(entries, ":<D>:  cleanup_temp_directory service"),
+              c.said);
+    EXPECT_EQ(reports().back(), stopped);
+    EXPECT_TRUE(agents().empty());
+    EXPECT_TRUE(plugins().empty());
+}
+
+const std::string time_is_up =
+    ":<I>:  cleanup_temp_directory time is up. The rest of the temporary directory is left for "
+    "the next start.";
+
+INSTANTIATE_TEST_SUITE_P(
+    stops, full_directory,
+    ::testing::Values(full_directory_case{"while_running", 50000, false, {time_is_up}},
+                      full_directory_case{
+                          "during_a_restart", 90000, true,
+                          lines{time_is_up} + lines{d("cleanup_temp_directory",
+                                                      "service is stopping. The rest of the "
+                                                      "temporary directory is left to the stop's "
+                                                      "clean-up.")}}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -234,7 +234,10 @@ TEST_P(registration_parameters,
     m.reset();
     logging::diagnostic_log log;
     m.set_module_path(executable);
+    // The log beside a deep executable would lie past the path limit.
     m.create_directory(L"C:\\Windows\\system32");
+    m.set_settings_file(executable.substr(0, executable.rfind(L'\\')) + L"\\quillmark_snaptel.ini",
+                        L"[SERVICE]\r\nLogFile=C:\\Windows\\system32\\quillmark_snaptel.log\r\n");
     EXPECT_EQ(service::install_service(), 0u);
     const auto services = m.services();
     ASSERT_EQ(services.size(), 1u);

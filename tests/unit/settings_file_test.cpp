@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "logging/diagnostic_log.h"
+#include "platform/errors.h"
+#include "settings/log_settings.h"
 
 #include "support/sim_test.h"
 
@@ -45,11 +47,48 @@ TEST_F(settings_file, an_executable_path_of_exactly_the_buffer_size_is_not_cut) 
     EXPECT_EQ(settings::get_module_directory(), directory);
 }
 
-TEST_F(settings_file, numbers_are_signed_and_default_when_missing) {
-    EXPECT_EQ(settings::get_setting_number(L"SERVICE", L"LogLevel", 3), 3);
-    use_settings(L"[service]\r\n  loglevel = -2  \r\n");
-    EXPECT_EQ(settings::get_setting_number(L"SERVICE", L"LogLevel", 3), -2);
+// Another program holds the file sharing nothing: the profile calls give the defaults
+// without a word, as for a missing file, and only opening it tells.
+TEST_F(settings_file, a_file_held_without_sharing_gives_the_defaults_and_is_found_unreadable) {
+    const std::wstring path = L"C:\\svc\\bin\\quillmark_snaptel.ini";
+    use_settings(L"[AGENT]\r\nConfigFile=C:\\x.yaml\r\n");
+    EXPECT_FALSE(settings::settings_file_is_unreadable());
+    machine().write_file(path, "");
+    const std::uint32_t editor = machine().start_process(L"\\Device\\HarddiskVolume1\\ed.exe");
+    machine().hold_file(editor, path, 0);
+    EXPECT_EQ(settings::get_setting_text(settings::config_file_key), L"");
+    EXPECT_TRUE(settings::settings_file_is_unreadable());
+    EXPECT_EQ(platform::get_last_error(), platform::error_sharing_violation);
+    machine().end_process(editor, 0);
+    EXPECT_EQ(settings::get_setting_text(settings::config_file_key), L"C:\\x.yaml");
+    EXPECT_FALSE(settings::settings_file_is_unreadable());
 }
+
+// Where a LogFile lies: as if the executable's folder were the working directory.
+struct placed_name {
+    const wchar_t *name, *directory, *placed;
+};
+
+class log_file_placed : public ::testing::TestWithParam<placed_name> {};
+
+TEST_P(log_file_placed, beside_the_executable_unless_it_is_full) {
+    EXPECT_EQ(settings::beside_executable(GetParam().name, GetParam().directory),
+              GetParam().placed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    names, log_file_placed,
+    ::testing::Values(
+        placed_name{L"x.log", L"C:\\svc\\bin", L"C:\\svc\\bin\\x.log"},
+        placed_name{L"C:/logs/x.log", L"C:\\svc\\bin", L"C:/logs/x.log"},
+        placed_name{L"\\\\srv\\share\\x.log", L"C:\\svc\\bin", L"\\\\srv\\share\\x.log"},
+        placed_name{L"\\\\?\\D:\\x.log", L"C:\\svc\\bin", L"\\\\?\\D:\\x.log"},
+        placed_name{L"\\logs\\x.log", L"C:\\svc\\bin", L"C:\\logs\\x.log"},
+        placed_name{L"\\logs\\x.log", L"\\\\srv\\share\\svc", L"\\\\srv\\share\\logs\\x.log"},
+        placed_name{L"\\logs\\x.log", L"\\\\?\\C:\\svc", L"\\\\?\\C:\\logs\\x.log"},
+        placed_name{L"c:x.log", L"C:\\svc\\bin", L"C:\\svc\\bin\\x.log"},
+        placed_name{L"D:x.log", L"C:\\svc\\bin", L"D:\\x.log"},
+        placed_name{L"", L"C:\\svc\\bin", L""}));
 
 // The log reads its threshold when it opens its file, and never again.
 TEST_F(settings_file, the_log_level_is_read_once_per_log) {

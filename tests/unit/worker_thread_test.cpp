@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "logging/diagnostic_log.h"
 #include "supervision/agent_launch.h"
 #include "support/supervision_test.h"
@@ -233,6 +235,55 @@ TEST_F(worker_thread, without_a_configuration_file_nothing_is_launched_and_the_c
     }
     EXPECT_TRUE(machine().launches().empty());
 }
+
+// A settings file that is there but cannot be read ends the worker as a missing ConfigFile
+// does, with the reason rather than the blame on the file's text.
+struct unreadable_case {
+    const char* name;
+    std::function<void(sim::machine&)> make_unreadable;
+    std::string system_text;
+};
+
+class unreadable_settings : public worker_thread,
+                            public ::testing::WithParamInterface<unreadable_case> {};
+
+const std::wstring settings_at = L"C:\\svc\\bin\\quillmark_snaptel.ini";
+
+TEST_P(unreadable_settings, end_the_thread_with_575_naming_the_file_and_the_reason) {
+    use_configuration(3);
+    machine().write_file(settings_at, "[AGENT]\r\nConfigFile=C:\\svc\\snap\\config.yaml\r\n");
+    logging::get_logger();
+    GetParam().make_unreadable(machine());
+    start_worker();
+    EXPECT_EQ(run_to_end(), platform::error_app_init_failure);
+
+    const std::string failed =
+        "CreateFile returned an error. Unable to read settings file "
+        "C:\\svc\\bin\\quillmark_snaptel.ini";
+    EXPECT_EQ(entries_of("ServiceWorkerThread"),
+              (lines{w("ERROR", failed), w("ERROR", GetParam().system_text)}));
+    EXPECT_EQ(event_entries(),
+              lines{"1 ServiceWorkerThread " + failed + " " + GetParam().system_text});
+    EXPECT_TRUE(machine().launches().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    causes, unreadable_settings,
+    ::testing::Values(
+        unreadable_case{"held_sharing_nothing",
+                        [](sim::machine& m) {
+                            m.hold_file(m.start_process(L"\\Device\\HarddiskVolume1\\ed.exe"),
+                                        settings_at, 0);
+                        },
+                        "The process cannot access the file because it is being used by another "
+                        "process.\r\n"},
+        unreadable_case{"access_denied",
+                        [](sim::machine& m) {
+                            m.fail(sim::operation::open_existing_file,
+                                   platform::error_access_denied, settings_at);
+                        },
+                        "Access is denied.\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(worker_thread, paths_with_blanks_are_quoted_so_a_planted_program_never_runs) {
     machine().set_module_path(L"C:\\Program Files\\Quillmark\\quillmark_snaptel.exe");

@@ -2,9 +2,10 @@
 # Checks the service executable's diagnostic log, run under Wine from a console with a
 # command word that is neither install nor uninstall: it then tries to run as the
 # service, which a process not started by the service manager cannot, and logs that
-# failure. Checked: where the log goes, what its first and last lines are, how the
-# settings beside the executable change it, that a link planted at the log's name is
-# refused, and that error lines reach the event log.
+# failure. Checked: where the log goes (beside the executable, whatever the working
+# directory), what its first and last lines are, how the settings beside the executable
+# change it, that a link planted at the log's name and a LogFile naming the settings file
+# are refused, and that error lines reach the event log.
 #
 # Not started by the service manager, the executable ends no process and deletes nothing;
 # the service scenario checks that against a running service.
@@ -49,23 +50,13 @@ expect_rc_zero() {
     fi
 }
 
-expect_empty_log() {
-    local log=$case_work/quillmark_snaptel.log
-    if [ ! -f "$log" ]; then
-        fail "no quillmark_snaptel.log in the working directory"
-    elif [ -s "$log" ]; then
-        fail "quillmark_snaptel.log is not empty: $(wc -c <"$log") bytes"
-        sed 's/^/    | /' "$log"
-    fi
-}
-
-echo "Case a: LogLevel=0 logs wmain's entry and exit to quillmark_snaptel.log in the working directory"
+echo "Case a: LogLevel=0 logs wmain's entry and exit to quillmark_snaptel.log beside the executable"
 before=$failures
 run_case a $'[SERVICE]\r\nLogLevel=0\r\n'
-log=$case_work/quillmark_snaptel.log
+log=$case_bin/quillmark_snaptel.log
 expect_rc_zero
 if [ ! -f "$log" ]; then
-    fail "no quillmark_snaptel.log in the working directory"
+    fail "no quillmark_snaptel.log beside the executable"
     ls -la "$case_work" "$case_bin" | sed 's/^/    /'
 else
     first=$(head -n 1 "$log")
@@ -88,8 +79,8 @@ else
     if [ -n "$(tail -c 1 "$log")" ]; then
         fail "the last line does not end in LF"
     fi
-    if [ -e "$case_bin/quillmark_snaptel.log" ]; then
-        fail "a log was written beside the executable too"
+    if [ -n "$(ls -A "$case_work")" ]; then
+        fail "files were created in the working directory: $(ls -A "$case_work" | tr '\n' ' ')"
     fi
     if [ "$failures" -ne "$before" ]; then
         echo "  --- log:"
@@ -98,13 +89,13 @@ else
 fi
 [ "$failures" -ne "$before" ] && show_output
 
-echo "Case b: without a settings file the log in the working directory holds error lines only"
+echo "Case b: without a settings file the log beside the executable holds error lines only"
 before=$failures
 run_case b ''
 expect_rc_zero
-log=$case_work/quillmark_snaptel.log
+log=$case_bin/quillmark_snaptel.log
 if [ ! -f "$log" ]; then
-    fail "no quillmark_snaptel.log in the working directory"
+    fail "no quillmark_snaptel.log beside the executable"
 else
     if ! grep -qF "$dispatcher_error" "$log"; then
         fail "the log lacks '$dispatcher_error'"
@@ -116,11 +107,23 @@ else
 fi
 [ "$failures" -ne "$before" ] && show_output
 
-echo "Case c: LogLevel=4 creates the log and writes nothing to it"
+echo "Case c: LogLevel=4 is no level: the log's first line says so and 3 applies"
 before=$failures
 run_case c $'[SERVICE]\r\nLogLevel=4\r\n'
 expect_rc_zero
-expect_empty_log
+log=$case_bin/quillmark_snaptel.log
+refusal=':<ERROR>:  get_logger LogLevel "4" is not a level from 0 to 3; 3 is used.'
+if [ ! -f "$log" ]; then
+    fail "no quillmark_snaptel.log beside the executable"
+else
+    if [ "$(head -n 1 "$log" | cut -c 22-)" != "$refusal" ]; then
+        fail "the first line is not '$refusal'"
+    fi
+    if grep -Eq "^${stamp}:<(D|I)>:" "$log" || ! grep -qF "$dispatcher_error" "$log"; then
+        fail "level 3 was not applied"
+    fi
+    [ "$failures" -ne "$before" ] && sed 's/^/    | /' "$log"
+fi
 [ "$failures" -ne "$before" ] && show_output
 
 echo "Case d: LogFile in a missing directory ends the program with an error on standard error"
@@ -170,14 +173,25 @@ for kind in symbolic hard; do
     [ "$failures" -ne "$before" ] && show_output
 done
 
+echo "Case g: a LogFile that names the settings file is refused, the file left as it was"
+before=$failures
+settings_text="[SERVICE]"$'\r\n'"LogFile=$(windows_path "$scratch/g/bin")/../bin/QUILLMARK_SNAPTEL.INI"$'\r\n'
+run_case g "$settings_text"
+[ "$cmd_rc" -eq 1 ] || fail "exit code $cmd_rc, expected 1"
+if ! tr -d '\r' <"$scratch/err" | grep -qF ": it is the settings file"; then
+    fail "standard error does not say 'it is the settings file'"
+fi
+printf '%s' "$settings_text" | cmp -s - "$case_bin/quillmark_snaptel.ini" ||
+    fail "the settings file was changed"
+[ "$failures" -ne "$before" ] && show_output
+
 # Wine writes each event's text to its eventlog trace channel, and the event's type and ID
 # to the advapi one.
-echo "Case f: at LogLevel=4 the run's error lines still reach the event log, with their ID"
+echo "Case f: the run's error lines reach the event log, with their ID"
 before=$failures
 export QM_WINEDEBUG=-all,err+eventlog,fixme+advapi
-run_case f $'[SERVICE]\r\nLogLevel=4\r\n'
+run_case f $'[SERVICE]\r\nLogLevel=3\r\n'
 unset QM_WINEDEBUG
-expect_empty_log
 events=$(grep -F ':err:eventlog:ReportEventW ' "$scratch/err")
 if [ "$(grep -c . <<<"$events")" -ne 1 ] ||
     ! grep -qE ':err:eventlog:ReportEventW L"run_service StartServiceCtrlDispatcher returned an error\. [^"]+\\r\\n"$' <<<"$events"; then

@@ -18,14 +18,12 @@ SC_HANDLE manager_handle(handle object) {
     return static_cast<SC_HANDLE>(object);
 }
 
-// The dispatcher calls ServiceMain and the control handler as WINAPI functions with DWORD
-// arguments and no parameter of the caller's, which the portable function types are not,
-// so Windows is given the two entries below and they call the functions stored here. A
-// process runs one service (its table has one entry and its ServiceMain registers one
-// handler), so one slot for each is enough. The handler runs on the dispatcher's thread
-// while it was registered on ServiceMain's, hence the atomics.
+// The dispatcher calls ServiceMain as a WINAPI function with DWORD arguments and no
+// parameter of the caller's, which the portable function type is not, so Windows is given
+// the entry below and it calls the function stored here. A process runs one service (its
+// table has one entry), so one slot is enough; the atomic because ServiceMain runs on a
+// thread of the dispatcher's.
 std::atomic<service_main_function> stored_main{nullptr};
-std::atomic<service_handler_function> stored_handler{nullptr};
 
 void WINAPI service_main_entry(DWORD argument_count, LPWSTR* arguments) {
     if (const service_main_function run = stored_main.load(); run != nullptr) {
@@ -33,10 +31,11 @@ void WINAPI service_main_entry(DWORD argument_count, LPWSTR* arguments) {
     }
 }
 
-void WINAPI service_handler_entry(DWORD control) {
-    if (const service_handler_function handler = stored_handler.load(); handler != nullptr) {
-        handler(control);
-    }
+// The control handler gets its target back as the context it was registered with.
+DWORD WINAPI service_handler_entry(DWORD control, DWORD /*event_type*/, LPVOID /*event_data*/,
+                                   LPVOID context) {
+    const auto* target = static_cast<const service_control_target*>(context);
+    return target->handler(control, target->context);
 }
 
 }  // namespace
@@ -113,10 +112,10 @@ bool start_service_ctrl_dispatcher(const wchar_t* name, service_main_function ma
     return ::StartServiceCtrlDispatcherW(table) != 0;
 }
 
-handle register_service_ctrl_handler(const wchar_t* name, service_handler_function handler) {
-    // Stored first: the manager may send a control as soon as the handler is registered.
-    stored_handler.store(handler);
-    return ::RegisterServiceCtrlHandlerW(name, service_handler_entry);
+handle register_service_ctrl_handler_ex(const wchar_t* name, const service_control_target& target) {
+    // The manager only reads through the context; the handler gets it back as it was.
+    return ::RegisterServiceCtrlHandlerExW(name, service_handler_entry,
+                                           const_cast<service_control_target*>(&target));
 }
 
 bool set_service_status(handle status_handle, const service_status& status) {

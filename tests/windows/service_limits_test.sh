@@ -10,17 +10,21 @@
 #   - a start while another program holds the log open sharing nothing still starts the
 #     group, and the log receives lines within the health cycle after the holder ends.
 # A prefix of its own, made and thrown away here: a service that misses the manager's
-# limits can leave Wine's manager unable to answer until its server ends.
+# limits can leave Wine's manager unable to answer until its server ends. The held log
+# waits a health cycle doing nothing: it runs beside the rest, as a run of this script in
+# a second prefix.
 #
 # usage: service_limits_test.sh <path of quillmark_snaptel.exe> <directory of the stand-ins>
+#                               [held-log]
 set -u
 
-if [ "$#" -ne 2 ] || [ ! -f "$1" ] || [ ! -d "$2" ]; then
-    echo "usage: $0 <path of quillmark_snaptel.exe> <directory of the stand-ins>" >&2
+if [ "$#" -lt 2 ] || [ ! -f "$1" ] || [ ! -d "$2" ]; then
+    echo "usage: $0 <path of quillmark_snaptel.exe> <directory of the stand-ins> [held-log]" >&2
     exit 2
 fi
 exe_source=$1
 standins=$2
+part=${3:-}
 QM_WINEPREFIX=$(mktemp -d /tmp/quillmark-limits-prefix.XXXXXX) || exit 1
 # The manager's error codes from sc, and the service's events: the service's standard
 # error is that of the session's first program, whose output wine-prefix.sh keeps.
@@ -39,6 +43,7 @@ finish() {
         echo "  --- the service's standard error and events:"
         grep -E 'eventlog|quillmark' "$events" | sed 's/^/    /'
     fi
+    [ -n "${held_run:-}" ] && kill "$held_run" 2>/dev/null
     sh "$wine_checks_dir/wine-prefix.sh" teardown
     wineserver -w 2>/dev/null
     rm -rf "$WINEPREFIX"
@@ -46,6 +51,10 @@ finish() {
 }
 trap finish EXIT
 
+if [ -z "$part" ]; then
+    bash "$0" "$exe_source" "$standins" held-log >"$scratch/held-log.txt" 2>&1 &
+    held_run=$!
+fi
 echo "Making a prefix of its own (about 20 s)"
 if ! sh "$wine_checks_dir/wine-prefix.sh" setup >"$scratch/setup.txt" 2>&1; then
     cat "$scratch/setup.txt"
@@ -64,35 +73,43 @@ planted_left() {
     find "$temp_dir" -maxdepth 1 -name 'planted-*' | wc -l
 }
 
-echo "Scenario start while another program holds the log open sharing nothing (up to 70 s)"
-use_log held
-rm -f "$log"
-"$wine_run" "$holder_windows" --hold-alone "$(windows_path "$log")" >"$scratch/holder.txt" 2>&1 &
-wait_until 30 test -f "$log" || fail "the holder did not open the log within 30 s: $(cat "$scratch/holder.txt")"
-events_before=$(wc -l <"$events")
-if start_service; then
-    if ! group_running; then
-        fail "expected the agent and both plugins to run while the log is held; found:"
-        show_processes
+held_log() {
+    echo "Scenario start while another program holds the log open sharing nothing (up to 70 s)"
+    use_log held
+    rm -f "$log"
+    "$wine_run" "$holder_windows" --hold-alone "$(windows_path "$log")" >"$scratch/holder.txt" 2>&1 &
+    wait_until 30 test -f "$log" || fail "the holder did not open the log within 30 s: $(cat "$scratch/holder.txt")"
+    local events_before released
+    events_before=$(wc -l <"$events")
+    if start_service; then
+        if ! group_running; then
+            fail "expected the agent and both plugins to run while the log is held; found:"
+            show_processes
+        fi
+        tail -n +$((events_before + 1)) "$events" | grep -q ':err:eventlog:' ||
+            fail "expected an error event for the log that cannot be opened, found none"
     fi
-    tail -n +$((events_before + 1)) "$events" | grep -q ':err:eventlog:' ||
-        fail "expected an error event for the log that cannot be opened, found none"
-fi
-run_wine 30 taskkill /F /IM "$holder"
-released=$EPOCHREALTIME
-if service_in_state RUNNING; then
-    if wait_until 70 test -s "$log"; then
-        echo "  the log received lines $(seconds_since "$released") s after the holder ended"
-    else
-        fail "expected lines in the log within 70 s of the holder's end, found it empty"
+    run_wine 30 taskkill /F /IM "$holder"
+    released=$EPOCHREALTIME
+    if service_in_state RUNNING; then
+        if wait_until 70 test -s "$log"; then
+            echo "  the log received lines $(seconds_since "$released") s after the holder ended"
+        else
+            fail "expected lines in the log within 70 s of the holder's end, found it empty"
+        fi
+        stop_service
     fi
-    stop_service
+}
+if [ "$part" = held-log ]; then
+    held_log
+    completed=1
+    exit
 fi
 
 echo "Scenario start with $planted files in the temporary directory"
 plant_files
 use_log start
-if start_service 120; then
+if start_service 180; then
     echo "  RUNNING $start_time s after 'sc start'"
     if ! group_running; then
         fail "expected the agent and both plugins to run, one of each, 30 s after RUNNING; found:"
@@ -140,4 +157,9 @@ if [ "$(tail -n 1 "$log" | grep -o ':<D>:  wmain exit')" != ':<D>:  wmain exit' 
     fail "expected the service's log to end with wmain exit, found: $(tail -n 1 "$log")"
 fi
 
+if ! wait "$held_run"; then
+    fail "the held log's part failed"
+fi
+held_run=
+sed 's/^/  /' "$scratch/held-log.txt"
 completed=1

@@ -4,6 +4,9 @@
 //   --hold <path>       keeps <path> open for the whole run. The C runtime opens files
 //                       without delete sharing, so deleting the file fails with a
 //                       sharing violation meanwhile, as it does for a live agent's log.
+//   --hold-alone <path> keeps <path> open for reading, created if missing, sharing
+//                       nothing with anyone: no other program can open it meanwhile,
+//                       as when a log viewer or a backup tool locks the service's log.
 //   --exit-after <ms>   ends by itself after <ms> milliseconds, with exit code 7.
 //   --config <path>     acts as the host agent started by the service:
 //                       - appends a line to snapteld-launches.txt beside its own
@@ -37,6 +40,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/settings.h"
 #include "platform/unique_handle.h"
@@ -46,6 +50,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int exit_code_when_done = 7;
+
+// GENERIC_READ, which the service never asks for: the file is held, not read.
+constexpr std::uint32_t generic_read = 0x80000000;
 
 // The real agent's temporary directory, spelt out rather than taken from the service's
 // code: the stand-in plays a program the service does not control.
@@ -143,6 +150,7 @@ void start_plugins(const fs::path& directory) {
 
 int main(int argc, char** argv) {
     unique_file held;
+    platform::unique_file_handle held_alone;
     std::optional<std::chrono::milliseconds> lifetime;
     bool host_agent = false;
 
@@ -153,6 +161,16 @@ int main(int argc, char** argv) {
             held.reset(std::fopen(path, "ab"));
             if (!held) {
                 std::fprintf(stderr, "standin: cannot open %s\n", path);
+                return 1;
+            }
+        } else if (std::strcmp(argv[i], "--hold-alone") == 0 && has_value) {
+            const fs::path path(argv[++i]);
+            held_alone.reset(platform::create_file(path.c_str(), generic_read, 0,
+                                                   platform::open_always,
+                                                   platform::file_attribute_normal));
+            if (!held_alone) {
+                std::fprintf(stderr, "standin: cannot hold %s: error %u\n", path.string().c_str(),
+                             static_cast<unsigned>(platform::get_last_error()));
                 return 1;
             }
         } else if (std::strcmp(argv[i], "--exit-after") == 0 && has_value) {

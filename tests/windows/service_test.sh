@@ -28,43 +28,8 @@ fi
 exe_source=$1
 standins=$2
 . "$(dirname -- "$0")/wine-checks.sh"
-install_dir="$drive_c/Program Files/Quillmark Service Test"
-install_windows=$(windows_path "$install_dir")
-exe_windows="$install_windows\\quillmark_snaptel.exe"
-logs_dir="$drive_c/Quillmark Service Logs"
-logs_windows=$(windows_path "$logs_dir")
-config_dir="$drive_c/Quillmark Service Config"
-config_windows="$(windows_path "$config_dir")\\snap config.yaml"
-launches=$install_dir/snapteld-launches.txt
-temp_dir=$drive_c/ProgramData/Quillmark/Snap/temp
 # The file on disk; the service launches and looks for snapteld.exe.
 agent_file=SnapTelD.exe
-# How the installed folder appears in a command line, ahead of the program's name.
-folder_mark="Quillmark Service Test\\"
-
-# --- Running the executable --------------------------------------------------------------
-
-# The log of the next command: the settings file beside the executable names it.
-# Sets log (its Unix path).
-use_log() {
-    log=$logs_dir/$1.log
-    printf '%s\r\n' '[SERVICE]' 'LogLevel=0' "LogFile=$logs_windows\\$1.log" \
-        '[AGENT]' "ConfigFile=$config_windows" >"$install_dir/quillmark_snaptel.ini"
-}
-
-# Runs the installed executable with the command word $2, logging to the log named $1;
-# it must end with exit code 0.
-run_executable() {
-    use_log "$1"
-    run_wine 120 "$exe_windows" "$2"
-    if [ "$cmd_rc" -ne 0 ] && [ "$cmd_rc" -ne 124 ]; then
-        fail "'quillmark_snaptel.exe $2' exited with $cmd_rc, expected 0"
-    fi
-}
-
-launch_count() {
-    if [ -f "$launches" ]; then wc -l <"$launches"; else echo 0; fi
-}
 
 # --- Log checks ----------------------------------------------------------------------------
 
@@ -139,15 +104,6 @@ show_log() {
     sed 's/^/    | /' "$log" 2>/dev/null
 }
 
-# --- Setting up and clearing away -------------------------------------------------------------
-
-# The service, the programs of the installed folder and the files go, before the run and
-# on every exit.
-clear_stage() {
-    remove_service
-    rm -rf "$install_dir" "$logs_dir" "$config_dir"
-}
-
 finish() {
     if [ "$failures" -ne 0 ] || [ "$completed" -ne 1 ]; then
         show_transcript
@@ -165,15 +121,7 @@ finish() {
     finish_run
 }
 trap finish EXIT
-
-clear_stage
-mkdir -p "$install_dir" "$logs_dir" "$config_dir" || exit 1
-cp "$exe_source" "$install_dir/quillmark_snaptel.exe" || exit 1
-cp "$standins/$agent" "$install_dir/$agent_file" || exit 1
-for name in "$collector" "$publisher"; do
-    cp "$standins/$name" "$install_dir/$name" || exit 1
-done
-printf 'plugins: []\r\n' >"$config_dir/snap config.yaml"
+stage_service_folder "Quillmark Service Test" "$exe_source" "$standins" "$agent_file"
 
 # --- Scenarios -------------------------------------------------------------------------------
 
@@ -245,31 +193,6 @@ if ! registered; then
     fail "the registration is gone after the second install"
 fi
 [ "$failures" -ne "$before" ] && show_log
-
-# Starts the service and waits for it to report RUNNING and for the group to come up.
-start_service() {
-    run_wine 60 sc start "$service"
-    if [ "$cmd_rc" -ne 0 ]; then
-        fail "'sc start' exited with $cmd_rc"
-    fi
-    if ! wait_for_state RUNNING 30; then
-        fail "the service did not reach RUNNING within 30 s"
-    fi
-    wait_until 30 group_running
-}
-
-folder_idle() {
-    [ -z "$(processes_with "$folder_mark")" ]
-}
-
-# Waits at most 15 s until no program of the installed folder runs: the process writes its
-# last lines after it has reported the stop.
-wait_until_folder_idle() {
-    if ! wait_until 15 folder_idle; then
-        fail "programs of the installed folder still run 15 s after the stop"
-        show_processes
-    fi
-}
 
 echo "Scenario start: the manager starts the service, which launches the agent and both plugins"
 before=$failures
@@ -378,13 +301,7 @@ fi
 
 echo "Scenario stop: the service stops the group and reports STOPPED; its log ends with the stop"
 before=$failures
-run_wine 60 sc stop "$service"
-if [ "$cmd_rc" -ne 0 ]; then
-    fail "'sc stop' exited with $cmd_rc"
-fi
-if ! wait_for_state STOPPED 30; then
-    fail "the service did not reach STOPPED within 30 s"
-fi
+stop_service
 wait_until_folder_idle
 log=$service_log
 read_log

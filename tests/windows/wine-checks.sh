@@ -150,15 +150,20 @@ registered() {
 }
 
 # Wine gives each process its Windows command line, so a program of the installed
-# folder is found by its path; programs of other tests are never matched. One grep over
+# folder is found by its path. Another run on the machine may install the same folder in
+# a prefix of its own: every Wine process, services included, keeps the WINEPREFIX of the
+# session it belongs to in its environment, and only this prefix's count. One grep over
 # all command lines: a program per process would take a second for each look.
-# Prints "<Linux pid> <command line>" for each process whose command line holds $1.
+# Prints "<Linux pid> <command line>" for each process of this prefix whose command line
+# holds $1.
 processes_with() {
     local entry pid command_line
     for entry in $(grep -a -l -F -- "$1" /proc/[0-9]*/cmdline 2>/dev/null); do
-        command_line=$( { tr '\0' ' ' <"$entry"; } 2>/dev/null) || continue
         pid=${entry#/proc/}
-        printf '%s %s\n' "${pid%/cmdline}" "${command_line% }"
+        pid=${pid%/cmdline}
+        grep -qzxF -- "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null || continue
+        command_line=$( { tr '\0' ' ' <"$entry"; } 2>/dev/null) || continue
+        printf '%s %s\n' "$pid" "${command_line% }"
     done
 }
 
@@ -207,5 +212,130 @@ remove_service() {
     fi
     if registered; then
         run_wine 60 reg delete "$registry_key" /f
+    fi
+}
+
+# --- A folder installed as the service -----------------------------------------------------
+
+# shellcheck disable=SC2034 # read by the scripts that source this file
+temp_dir=$drive_c/ProgramData/Quillmark/Snap/temp
+
+# stage_service_folder <folder name> <quillmark_snaptel.exe> <directory of the stand-ins>
+#                      <the agent's file name>
+# Installs as on a real machine: the executable beside the stand-ins for the agent and its
+# plugins in a folder under "C:\Program Files" whose name has a blank, the logs in a folder
+# of their own, and an agent configuration file whose path has a blank too. Sets the
+# folders' paths, folder_mark (how the folder appears in a command line ahead of a
+# program's name) and launches (the agent's record of its launches). clear_stage removes
+# it all.
+stage_service_folder() {
+    install_dir="$drive_c/Program Files/$1"
+    install_windows=$(windows_path "$install_dir")
+    exe_windows="$install_windows\\quillmark_snaptel.exe"
+    logs_dir="$drive_c/$1 Logs"
+    logs_windows=$(windows_path "$logs_dir")
+    config_dir="$drive_c/$1 Config"
+    config_windows="$(windows_path "$config_dir")\\snap config.yaml"
+    launches=$install_dir/snapteld-launches.txt
+    folder_mark="$1\\"
+    clear_stage
+    mkdir -p "$install_dir" "$logs_dir" "$config_dir" || exit 1
+    cp "$2" "$install_dir/quillmark_snaptel.exe" || exit 1
+    cp "$3/$agent" "$install_dir/$4" || exit 1
+    cp "$3/$collector" "$3/$publisher" "$install_dir/" || exit 1
+    printf 'plugins: []\r\n' >"$config_dir/snap config.yaml"
+}
+
+# The service, the programs of the installed folder and its files go.
+clear_stage() {
+    remove_service
+    rm -rf "$install_dir" "$logs_dir" "$config_dir"
+}
+
+# Every start of the executable empties the log it opens, and a service started by
+# "sc start" reads its settings only once: the settings file beside the executable is
+# rewritten to name the log of the next command, $1.log. Sets log (its Unix path).
+use_log() {
+    # shellcheck disable=SC2034 # read by the scripts that source this file
+    log=$logs_dir/$1.log
+    printf '%s\r\n' '[SERVICE]' 'LogLevel=0' "LogFile=$logs_windows\\$1.log" \
+        '[AGENT]' "ConfigFile=$config_windows" >"$install_dir/quillmark_snaptel.ini"
+}
+
+# Runs the installed executable with the command word $2, logging to the log named $1;
+# it must end with exit code 0.
+run_executable() {
+    use_log "$1"
+    run_wine 120 "$exe_windows" "$2"
+    if [ "$cmd_rc" -ne 0 ] && [ "$cmd_rc" -ne 124 ]; then
+        fail "'quillmark_snaptel.exe $2' exited with $cmd_rc, expected 0"
+    fi
+}
+
+launch_count() {
+    if [ -f "$launches" ]; then wc -l <"$launches"; else echo 0; fi
+}
+
+# Seconds since the time $1 taken from EPOCHREALTIME, to a tenth.
+seconds_since() {
+    awk -v from="$1" -v to="$EPOCHREALTIME" 'BEGIN { printf "%.1f", to - from }'
+}
+
+# start_service [<seconds>]: starts the service and waits at most that long (30 s unless
+# given) for it to report RUNNING, then at most 30 s for the group to come up. Sets
+# start_time (seconds from "sc start" to RUNNING seen); returns 1 when it never ran.
+start_service() {
+    local limit=${1:-30} start=$EPOCHREALTIME
+    run_wine 60 sc start "$service"
+    if [ "$cmd_rc" -ne 0 ]; then
+        fail "'sc start' exited with $cmd_rc, expected 0 $(sc_error)"
+    fi
+    # A start the manager has given up on reads STOPPED: no need to wait for the limit.
+    wait_for_state '(RUNNING|STOPPED)' "$limit"
+    if [[ $(sc_state) != *RUNNING* ]]; then
+        fail "expected RUNNING within $limit s of 'sc start', sc query shows $(sc_state)"
+        return 1
+    fi
+    # shellcheck disable=SC2034 # read by the scripts that source this file
+    start_time=$(seconds_since "$start")
+    wait_until 30 group_running
+}
+
+# stop_service [<seconds>]: stops the service and waits at most that long (30 s unless
+# given) for it to report STOPPED. Sets stop_time (seconds from "sc stop" to STOPPED seen).
+stop_service() {
+    local limit=${1:-30} start=$EPOCHREALTIME
+    run_wine 60 sc stop "$service"
+    if [ "$cmd_rc" -ne 0 ]; then
+        fail "'sc stop' exited with $cmd_rc, expected 0 $(sc_error)"
+    fi
+    if ! wait_for_state STOPPED "$limit"; then
+        fail "expected STOPPED within $limit s of 'sc stop', sc query shows $(sc_state)"
+    fi
+    # shellcheck disable=SC2034 # read by the scripts that source this file
+    stop_time=$(seconds_since "$start")
+}
+
+# The state in the last "sc query" answer, and the manager's error code for the last
+# "sc" command when Wine's err channel for sc shows it (QM_WINEDEBUG=...,err+sc).
+sc_state() {
+    grep -E 'STATE|WIN32_EXIT_CODE' <<<"$cmd_out" | tr -s ' ' | tr '\n' ';'
+}
+sc_error() {
+    local code
+    code=$(grep -oE 'err:sc:.* [0-9]+$' "$scratch/err" | grep -oE '[0-9]+$' | tail -n 1)
+    [ -n "$code" ] && printf '(the manager answered %s)' "$code"
+}
+
+folder_idle() {
+    [ -z "$(processes_with "$folder_mark")" ]
+}
+
+# Waits at most 15 s until no program of the installed folder runs: the process writes its
+# last lines after it has reported the stop.
+wait_until_folder_idle() {
+    if ! wait_until 15 folder_idle; then
+        fail "programs of the installed folder still run 15 s after the stop"
+        show_processes
     fi
 }

@@ -26,6 +26,9 @@ inline constexpr std::uint32_t service_stopped = 1;
 inline constexpr std::uint32_t service_start_pending = 2;
 inline constexpr std::uint32_t service_stop_pending = 3;
 inline constexpr std::uint32_t service_running = 4;
+inline constexpr std::uint32_t service_continue_pending = 5;
+inline constexpr std::uint32_t service_pause_pending = 6;
+inline constexpr std::uint32_t service_paused = 7;
 inline constexpr std::uint32_t service_accept_stop = 1;
 inline constexpr std::uint32_t service_accept_shutdown = 4;
 inline constexpr std::uint32_t service_control_stop = 1;
@@ -98,6 +101,8 @@ struct service_control_target {
 };
 inline constexpr std::uint32_t no_error = 0;
 inline constexpr std::uint32_t error_call_not_implemented = 120;
+// ERROR_SERVICE_ALREADY_RUNNING: "An instance of the service is already running."
+inline constexpr std::uint32_t error_service_already_running = 1056;
 
 // StartServiceCtrlDispatcherW with a table of one service, `name` run by `main`: the
 // calling thread serves the Service Control Manager until the service has stopped,

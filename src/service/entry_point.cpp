@@ -1,5 +1,6 @@
 #include "service/entry_point.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -44,10 +45,14 @@ extern "C" int wmain(int argc, wchar_t* argv[]) {
         return report_unusable_log(error);
     }
 
+    // Scripts, fleet tools and the package's custom action read only the exit code: a
+    // command ends with the Windows error code of what kept it from registering or
+    // removing the service.
+    std::uint32_t result = 0;
     if (install) {
-        service::install_service();
+        result = service::install_service();
     } else if (uninstall) {
-        service::uninstall_service();
+        result = service::uninstall_service();
     } else if (service::run_service() != 0) {
         if (const auto& unusable = logging::current_log().unusable_file()) {
             return report_unusable_log(*unusable);
@@ -55,5 +60,5 @@ extern "C" int wmain(int argc, wchar_t* argv[]) {
     }
 
     logging::log_debug(L"wmain", L"exit");
-    return 0;
+    return static_cast<int>(result);
 }

@@ -1,6 +1,7 @@
 #include "service/service_registration.h"
 
 #include <iterator>
+#include <string>
 
 #include "logging/caught_exception.h"
 #include "logging/diagnostic_log.h"
@@ -50,6 +51,34 @@ void describe_and_set_recovery(platform::handle service, const wchar_t* tag) {
     }
 }
 
+// A state as "sc query" shows it, so that the line reads as what the administrator sees.
+std::wstring state_name(std::uint32_t state) {
+    switch (state) {
+        case platform::service_start_pending:
+            return L"START_PENDING";
+        case platform::service_stop_pending:
+            return L"STOP_PENDING";
+        case platform::service_running:
+            return L"RUNNING";
+        case platform::service_continue_pending:
+            return L"CONTINUE_PENDING";
+        case platform::service_pause_pending:
+            return L"PAUSE_PENDING";
+        case platform::service_paused:
+            return L"PAUSED";
+        default:
+            return L"in state " + std::to_wstring(state);
+    }
+}
+
+// What the administrator reads, and the event carries, when uninstall leaves the service.
+std::wstring not_stopped_text(std::uint32_t state) {
+    const std::wstring name = service_name;
+    return L"service is " + state_name(state) +
+           L", not stopped: nothing was removed. Stop it with \"sc stop " + name +
+           L"\", wait until \"sc query " + name + L"\" says STOPPED, then uninstall again.";
+}
+
 }  // namespace
 
 std::uint32_t install_service() {
@@ -92,29 +121,32 @@ std::uint32_t uninstall_service() {
     logging::log_debug(tag, L"enter");
     try {
         logging::log_info(tag, L"uninstalling service ...");
-        platform::service_handle_guard manager(
+        const platform::service_handle_guard manager(
             platform::open_sc_manager(platform::sc_manager_connect));
         if (!manager) {
             return log_manager_error(tag, L"OpenSCManager returned an error.");
         }
-        {
-            const platform::service_handle_guard service(
-                platform::open_service(manager.get(), service_name,
-                                       platform::delete_access | platform::service_query_status));
-            platform::service_status status;
-            // A service that runs, or is on its way to or from running, is left alone.
-            if (service && platform::query_service_status(service.get(), status) &&
-                status.current_state == platform::service_stopped) {
-                if (!platform::delete_service(service.get())) {
-                    return log_manager_error(tag, L"DeleteService returned an error.");
-                }
-                remove_event_source(tag);
-                logging::log_debug(tag, L"service registry entries deleted succesfully.");
-                logging::log_debug(tag, L"exit");
-                return 0;
-            }
+        const platform::service_handle_guard service(platform::open_service(
+            manager.get(), service_name, platform::delete_access | platform::service_query_status));
+        if (!service) {
+            return log_manager_error(tag, L"OpenService returned an error.");
         }
-        manager.reset();
+        platform::service_status status;
+        if (!platform::query_service_status(service.get(), status)) {
+            return log_manager_error(tag, L"QueryServiceStatus returned an error.");
+        }
+        // The manager would only mark a service that runs for deletion, and remove it at
+        // its next stop, whoever stops it: a removal no one sees happen. Stopping it is the
+        // administrator's decision, and the agent group stops with it.
+        if (status.current_state != platform::service_stopped) {
+            logging::log_error(tag, not_stopped_text(status.current_state));
+            return platform::error_service_already_running;
+        }
+        if (!platform::delete_service(service.get())) {
+            return log_manager_error(tag, L"DeleteService returned an error.");
+        }
+        remove_event_source(tag);
+        logging::log_debug(tag, L"service registry entries deleted succesfully.");
         logging::log_info(tag, L"service uninstalled succesfully.");
         logging::log_debug(tag, L"exit");
         return 0;

@@ -26,9 +26,10 @@ class entry_point : public test::sim_test {
 
     // The first two and the last entry of the run's log: the entry point's own lines
     // around the operation it chose, whatever that operation did.
-    std::vector<std::string> run_and_log(std::initializer_list<const wchar_t*> arguments) {
+    std::vector<std::string> run_and_log(std::initializer_list<const wchar_t*> arguments,
+                                         int exit_code = 0) {
         use_log_level(0);
-        EXPECT_EQ(run(arguments), 0);
+        EXPECT_EQ(run(arguments), exit_code);
         const auto entries = log_entries();
         if (entries.size() < 3) return entries;
         return {entries[0], entries[1], entries.back()};
@@ -46,12 +47,16 @@ TEST_F(entry_point, no_command_word_runs_the_service) {
     EXPECT_EQ(run_and_log({}), lines_of("run_service"));
 }
 
+// Each exit code is the one only that operation gives at that point: the service exists
+// (1073) after an install, and is missing (1060) after an uninstall.
 TEST_F(entry_point, command_words_are_compared_without_regard_to_case) {
     EXPECT_EQ(run_and_log({L"install"}), lines_of("install_service"));
     logging_restart();
-    EXPECT_EQ(run_and_log({L"INSTALL"}), lines_of("install_service"));
+    EXPECT_EQ(run_and_log({L"INSTALL"}, 1073), lines_of("install_service"));
     logging_restart();
     EXPECT_EQ(run_and_log({L"UnInstall"}), lines_of("uninstall_service"));
+    logging_restart();
+    EXPECT_EQ(run_and_log({L"uninstall"}, 1060), lines_of("uninstall_service"));
     logging_restart();
     EXPECT_EQ(run_and_log({L"install", L"--now", L"extra"}), lines_of("install_service"));
 }
@@ -149,7 +154,8 @@ TEST_F(entry_point, the_logs_own_file_is_opened_by_any_spelling_of_its_name) {
         machine().write_file(log_file, "earlier run\n");
         machine().set_current_directory(directory);
         use_settings(L"[SERVICE]\r\nLogLevel=0\r\nLogFile=" + name + L"\r\n");
-        EXPECT_EQ(run({L"install"}), 0) << test::narrow(name);
+        // Nothing to remove: the log was opened all the same.
+        EXPECT_EQ(run({L"uninstall"}), 1060) << test::narrow(name);
         EXPECT_EQ(log_entries().front(), ":<D>:  wmain enter") << test::narrow(name);
     }
 }

@@ -5,7 +5,9 @@
 # configuration file whose path has a blank too. Checked: that an install without the
 # configuration file is refused; the registration (the same as the executable's own
 # "install" makes, the path quoted), the settings file written from the properties,
-# the service running with the agent and both plugins; that a newer package installed
+# the service running with the agent and both plugins; that the installed executable's
+# "install" and "uninstall" beside the running service end with the error codes that
+# say they changed nothing, and change nothing; that a newer package installed
 # without any property keeps the folder and the settings and runs the service again;
 # and that removing the package leaves nothing registered, running or installed while
 # the agent's own files stay.
@@ -128,6 +130,15 @@ expect_running_group() {
     fi
 }
 
+# Runs the installed executable with the command word $1 through cmd, which shows the
+# whole exit code (Wine hands the shell only its low 8 bits). Sets exit_code.
+run_command() {
+    local script=$scratch/exit-code.bat
+    printf '%s\r\n' '@echo off' "\"$exe_windows\" %1" 'echo exit code %errorlevel%' >"$script"
+    run_wine 120 cmd /c "$(windows_path "$script")" "$1"
+    exit_code=$(sed -n 's/^exit code //p' <<<"$cmd_out")
+}
+
 # --- Setting up and clearing away -------------------------------------------------------------
 
 # Removes every installed copy of the package, then whatever the removal left: the
@@ -207,6 +218,38 @@ expect_registration
 expect_settings 0
 expect_running_group
 first_agent=$(installed_pids "$agent")
+
+echo "Scenario commands beside the running service: 'install' ends with 1073, 'uninstall' with 1056, neither changes it"
+# The package's own custom action fails the installation on any code but 0.
+register_type=$(msiinfo export "$msi" CustomAction | tr -d '\r' |
+    awk -F'\t' '$1 == "RegisterService" { print $2 }')
+if [ -z "$register_type" ] || [ $((register_type & 0x40)) -ne 0 ]; then
+    fail "the RegisterService custom action (type '$register_type') ignores the exit code"
+fi
+run_command install
+if [ "$exit_code" != 1073 ]; then
+    fail "a second 'install' ended with '$exit_code', expected 1073 (the service exists)"
+fi
+if ! grep -qF ':<ERROR>:  install_service CreateService returned an error.' "$install_dir/quillmark_snaptel.log"; then
+    fail "the log does not say that CreateService failed"
+fi
+expect_registration
+run_command uninstall
+if [ "$exit_code" != 1056 ]; then
+    fail "'uninstall' of the running service ended with '$exit_code', expected 1056"
+fi
+if ! grep -qF ':<ERROR>:  uninstall_service service is RUNNING, not stopped: nothing was removed. Stop it with "sc stop quillmark_snaptel", wait until "sc query quillmark_snaptel" says STOPPED, then uninstall again.' "$install_dir/quillmark_snaptel.log"; then
+    fail "the log does not say that the running service was left"
+fi
+if grep -qF 'uninstall_service service uninstalled succesfully.' "$install_dir/quillmark_snaptel.log"; then
+    fail "the log claims the removal of the running service"
+fi
+if ! registered || ! service_in_state RUNNING; then
+    fail "the service is no longer registered and running after 'uninstall'"
+fi
+if [ "$(installed_pids "$agent")" != "$first_agent" ]; then
+    fail "the agent changed during the commands"
+fi
 
 echo "Scenario upgrade without properties: the newer package keeps the folder and the settings"
 upgrade_start=$SECONDS

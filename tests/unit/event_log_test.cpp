@@ -27,7 +27,7 @@ class event_log : public test::sim_test {
 
     const lines file_lines{":<ERROR>:  tag text 42 narrow",
                            ":<D>:  walk DeleteFile returned an error. C:\\x",
-                           ":<ERROR>:  walk Access is denied.\r\n"};
+                           ":<ERROR>:  walk Access is denied."};
 };
 
 class events_at_level : public event_log, public ::testing::WithParamInterface<int> {};
@@ -38,7 +38,7 @@ TEST_P(events_at_level, are_the_same_whatever_the_file_gets) {
     EXPECT_EQ(log_entries(), GetParam() == 0 ? file_lines : (lines{file_lines[0], file_lines[2]}));
     EXPECT_EQ(event_entries(),
               (lines{"2 tag text 42 narrow",
-                     "5 walk DeleteFile returned an error. C:\\x Access is denied.\r\n"}));
+                     "5 walk DeleteFile returned an error. C:\\x Access is denied."}));
 }
 
 INSTANTIATE_TEST_SUITE_P(levels, events_at_level, ::testing::Values(0, 3));

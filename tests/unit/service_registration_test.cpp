@@ -71,16 +71,15 @@ const lines left_alone{d(un, "enter"), i(un, "uninstalling service ..."),
 
 // A description or recovery setting the manager refuses leaves the service registered.
 registration_case config_refused(const char* name, sim::operation call, const std::string& task) {
-    return {
-        name,
-        true,
-        [call](sim::machine& m) { m.fail(call, 5); },
-        0,
-        {d(in, "enter"), i(in, "installing service ..."),
-         e(in, "ChangeServiceConfig2 returned an error. Unable to " + task),
-         e(in, "Access is denied.\r\n"), i(in, "service installed succesfully."), d(in, "exit")},
-        1,
-        {manager}};
+    return {name,
+            true,
+            [call](sim::machine& m) { m.fail(call, 5); },
+            0,
+            {d(in, "enter"), i(in, "installing service ..."),
+             e(in, "ChangeServiceConfig2 returned an error. Unable to " + task),
+             e(in, "Access is denied."), i(in, "service installed succesfully."), d(in, "exit")},
+            1,
+            {manager}};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -93,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                                             e(in, "CreateService returned an error."),
                                             e(in,
                                               "The specified service already "
-                                              "exists.\r\n")},
+                                              "exists.")},
                           1,
                           {manager}},
                       registration_case{
@@ -103,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
                           5,
                           {d(in, "enter"), i(in, "installing service ..."),
                            e(in, "OpenSCManager returned an error."),
-                           e(in, "Access is denied.\r\n")},
+                           e(in, "Access is denied.")},
                           0,
                           {manager}},
                       registration_case{
@@ -113,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
                           5,
                           {d(in, "enter"), i(in, "installing service ..."),
                            e(in, "GetModuleFileName returned an error."),
-                           e(in, "Access is denied.\r\n")},
+                           e(in, "Access is denied.")},
                           0,
                           {other}},
                       registration_case{
@@ -124,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                           {d(in, "enter"), i(in, "installing service ..."),
                            e(in,
                              "RegCreateKeyEx returned an error. Unable to register event source."),
-                           e(in, "Access is denied.\r\n"), i(in, "service installed succesfully."),
+                           e(in, "Access is denied."), i(in, "service installed succesfully."),
                            d(in, "exit")},
                           1,
                           {other}},
@@ -182,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
                                          e(un,
                                            "DeleteService returned an "
                                            "error."),
-                                         e(un, "Access is denied.\r\n")},
+                                         e(un, "Access is denied.")},
                                         1,
                                         {manager}},
                       registration_case{
@@ -196,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
                           0,
                           {d(un, "enter"), i(un, "uninstalling service ..."),
                            e(un, "RegDeleteKey returned an error. Unable to remove event source."),
-                           e(un, "Access is denied.\r\n"),
+                           e(un, "Access is denied."),
                            d(un, "service registry entries deleted succesfully."), d(un, "exit")},
                           0,
                           {other}},
@@ -209,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                                         5,
                                         {d(un, "enter"), i(un, "uninstalling service ..."),
                                          e(un, "OpenSCManager returned an error."),
-                                         e(un, "Access is denied.\r\n")},
+                                         e(un, "Access is denied.")},
                                         1,
                                         {manager}},
                       registration_case{"uninstall_interrupted_by_an_exception",

@@ -3,6 +3,7 @@
 #include "cleanup/delete_tree.h"
 #include "logging/caught_exception.h"
 #include "logging/diagnostic_log.h"
+#include "logging/event_bound.h"
 #include "platform/clock.h"
 #include "process/kill_processes.h"
 
@@ -32,6 +33,8 @@ void cleanup_temp_directory(pace& pacing) {
 }
 
 void clean_up(pace& pacing) {
+    // Each clean-up counts its events afresh: a start's, a restart's and a stop's.
+    const logging::event_bound bound(L"cleanup");
     logging::log_debug(L"cleanup", L"enter");
     try {
         process::kill_processes();

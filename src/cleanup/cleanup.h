@@ -11,8 +11,9 @@ inline constexpr const wchar_t* temp_directory = settings::agent_temp_directory;
 
 // Leaves the machine ready for a fresh host agent: ends every host agent and plugin
 // process, waits, and empties the temporary directory. Never throws; what failed is
-// only logged. `pacing` hears of each step and of the deletion's progress, and may end the
-// deletion early: one line then says that the rest is left.
+// only logged, and its events are bounded (logging::event_bound). `pacing` hears of each step and
+// of the deletion's progress, and may end the deletion early: one line then says that the rest is
+// left.
 void clean_up(pace& pacing);
 void clean_up();
 

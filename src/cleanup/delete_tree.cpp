@@ -6,6 +6,7 @@
 #include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
 #include "logging/outside_text.h"
+#include "logging/system_text.h"
 #include "platform/final_path.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
@@ -338,8 +339,7 @@ emptied delete_entries(const std::wstring& path, const std::wstring& native, std
 
     const platform::error_code error = platform::get_last_error();
     if (error != platform::error_no_more_files) {
-        logging::log_debug(tag, L"FindNextFile returned an error.",
-                           platform::format_message(error));
+        logging::log_debug(tag, L"FindNextFile returned an error.", logging::system_text(error));
         result.cut = true;
     }
     return result;

@@ -1,5 +1,7 @@
 #include "logging/event_log.h"
 
+#include "logging/event_bound.h"
+
 namespace logging {
 namespace {
 
@@ -17,7 +19,7 @@ platform::handle register_keeping_last_error() {
 event_log::event_log() : source_(register_keeping_last_error()) {}
 
 void event_log::report(event_kind kind, const std::wstring& text) const noexcept {
-    if (!source_) {
+    if (!source_ || !event_bound::admits(kind)) {
         return;
     }
     const platform::error_code last_error = platform::get_last_error();

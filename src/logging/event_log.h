@@ -16,8 +16,9 @@ class event_log {
     // Registers the service's event source; when that fails, reports go nowhere.
     event_log();
 
-    // One error event of `kind` with `text`. A report that fails is lost without a word:
-    // nothing else is written, and the thread's last error is kept.
+    // One error event of `kind` with `text`, unless the thread's event_bound withholds it.
+    // A report that fails is lost without a word: nothing else is written, and the thread's
+    // last error is kept.
     void report(event_kind kind, const std::wstring& text) const noexcept;
 
   private:

@@ -7,9 +7,9 @@
 
 namespace logging {
 
-// Writes a failed Windows call's system text: the tag and the system's text for `code` go
-// to the debugger output channel whatever LogLevel is, and into an error line. Hands the
-// text back.
+// Writes a failed Windows call's system text: the tag and the system's text for `code`
+// (system_text, without its closing line break) go to the debugger output channel whatever
+// LogLevel is, and into an error line. Hands the text back.
 std::wstring log_windows_error(const std::wstring& tag, platform::error_code code);
 
 // Reports the Windows call that has just failed: a line of `Level` with `tag` and

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "logging/system_text.h"
 #include "platform/final_path.h"
 #include "platform/text.h"
 #include "settings/settings_file.h"
@@ -54,10 +55,7 @@ std::wstring why_not_log_name(const std::wstring& name) {
 }
 
 std::wstring reason_text(platform::error_code code) {
-    std::wstring text = platform::format_message(code);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
-        text.pop_back();
-    }
+    const std::wstring text = system_text(code);
     return text.empty() ? L"error " + std::to_wstring(code) : text;
 }
 

@@ -20,7 +20,7 @@ std::wstring why_not_own_file(platform::handle file, const std::wstring& name);
 // relative or short form, ".."), before anything is opened.
 std::wstring why_not_log_name(const std::wstring& name);
 
-// The system's text for `code` without its closing line break.
+// The system's text for `code` (system_text), or "error <code>" when it has none.
 std::wstring reason_text(platform::error_code code);
 
 }  // namespace logging

@@ -1,13 +1,14 @@
 #include "process/process_child.h"
 
 #include "logging/diagnostic_log.h"
+#include "logging/system_text.h"
 
 namespace process {
 namespace {
 
 // The system's text for a failure, to the debugger and as a debug line of its own.
 void log_system_text(platform::error_code error) {
-    const std::wstring text = platform::format_message(error);
+    const std::wstring text = logging::system_text(error);
     platform::output_debug_string(text.c_str());
     logging::log_debug(text);
 }

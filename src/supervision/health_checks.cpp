@@ -1,6 +1,7 @@
 #include "supervision/health_checks.h"
 
 #include "logging/diagnostic_log.h"
+#include "logging/event_bound.h"
 #include "logging/log_windows_error.h"
 #include "platform/clock.h"
 #include "process/find_processes.h"
@@ -75,6 +76,7 @@ bool check_is_due(std::uint64_t last_check_ms) {
 bool health_cycle_fails() {
     // The cycle's lines are the worker thread's, which runs it.
     constexpr const wchar_t* tag = L"ServiceWorkerThread";
+    const logging::event_bound bound(tag);
     const bool agent_running = is_host_agent_running();
     if (agent_running) {
         logging::log_debug(tag, L"host agent is running.");

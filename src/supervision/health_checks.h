@@ -24,8 +24,8 @@ bool are_system_plugins_running();
 bool check_is_due(std::uint64_t last_check_ms);
 
 // One health cycle, logged as the worker thread's: whether the agent and then both
-// plugins run, each failure an error line and event. True when the host agent group
-// must be restarted.
+// plugins run, each failure an error line and event (bounded: logging::event_bound). True when the
+// host agent group must be restarted.
 bool health_cycle_fails();
 
 }  // namespace supervision

@@ -37,12 +37,10 @@ std::string sim_test::log_bytes() const {
 }
 
 std::vector<std::string> sim_test::log_lines() const {
-    // A line ends at a line feed of its own; a system error text keeps its "\r\n" inside
-    // the line it ends.
     std::vector<std::string> lines;
     std::string line;
     for (const char byte : log_bytes()) {
-        if (byte == '\n' && (line.empty() || line.back() != '\r')) {
+        if (byte == '\n') {
             lines.push_back(line);
             line.clear();
         } else {

@@ -33,8 +33,7 @@ class sim_test : public ::testing::Test {
     void use_settings(const std::wstring& text);
     void use_log_level(int level, const std::wstring& more_settings = L"");
 
-    // The log file's lines without their final line feeds (a "\r\n" inside a line stays);
-    // the file's whole bytes.
+    // The log file's lines without their line feeds; the file's whole bytes.
     std::vector<std::string> log_lines() const;
     std::string log_bytes() const;
     // The log's lines without their timestamps, from the severity tag on: the virtual

@@ -45,7 +45,7 @@ TEST_F(agent_launch, a_program_that_does_not_exist_is_reported_and_nothing_recor
               (lines{start("enter"), start("creating process for host agent ..."),
                      ":<ERROR>:  start_agent CreateProcess returned an error. Unable to create "
                      "process for host agent.",
-                     ":<ERROR>:  start_agent The system cannot find the file specified.\r\n"}));
+                     ":<ERROR>:  start_agent The system cannot find the file specified."}));
     EXPECT_TRUE(group->started_agents.empty());
     EXPECT_EQ(machine().open_handles(), 0u);
 }

@@ -99,7 +99,7 @@ TEST_F(deleting_tree, a_file_that_cannot_be_deleted_is_left_and_everything_else_
         return lines{d("deleting file " + path),
                      d("DeleteFile returned an error. Unable to delete directory " + path),
                      ":<ERROR>:  delete_tree The process cannot access the file because it is "
-                     "being used by another process.\r\n"};
+                     "being used by another process."};
     };
     lines expected = entered(root, 0);
     for (int i = 10; i < 30; ++i) {
@@ -131,7 +131,7 @@ TEST_F(deleting_tree, a_directory_that_cannot_be_removed_fails_every_enclosing_l
     EXPECT_EQ(lines(entries.end() - 4, entries.end()),
               (lines{d("RemoveDirectory returned an error. Unable to delete empty directory " +
                        root + "/one/two"),
-                     ":<ERROR>:  delete_tree Access is denied.\r\n",
+                     ":<ERROR>:  delete_tree Access is denied.",
                      d("recursive call to delete_tree returned an error. Unable to delete "
                        "directory " +
                        root + "/one/two"),
@@ -147,7 +147,7 @@ TEST_F(deleting_tree, a_listing_error_is_logged_with_the_system_text) {
     machine().fail(sim::operation::find_next_file, platform::error_invalid_parameter);
     EXPECT_FALSE(cleanup::delete_tree(wroot, 0, false));
     EXPECT_EQ(log_entries().back(),
-              d("FindNextFile returned an error. The parameter is incorrect.\r\n"));
+              d("FindNextFile returned an error. The parameter is incorrect."));
     EXPECT_EQ(machine().open_handles(), 0u);
 }
 
@@ -336,7 +336,7 @@ TEST_F(deleting_tree, a_file_deleted_while_open_elsewhere_keeps_its_directory_un
               (lines{d("file " + root + "/sub/open.txt deleted"),
                      d("RemoveDirectory returned an error. Unable to delete empty directory " +
                        root + "/sub"),
-                     ":<ERROR>:  delete_tree The directory is not empty.\r\n",
+                     ":<ERROR>:  delete_tree The directory is not empty.",
                      d("recursive call to delete_tree returned an error. Unable to delete "
                        "directory " +
                        root + "/sub")}));
@@ -357,7 +357,7 @@ TEST_F(deleting_tree, a_read_only_file_with_another_name_is_not_changed) {
     EXPECT_EQ(lines(entries.end() - 2, entries.end()),
               (lines{d("DeleteFile returned an error. Unable to delete directory " + root +
                        "/linked.txt"),
-                     ":<ERROR>:  delete_tree Access is denied.\r\n"}));
+                     ":<ERROR>:  delete_tree Access is denied."}));
 }
 
 // Each call the walk makes, failing, is logged with the call and the system's text named,
@@ -396,7 +396,7 @@ TEST_P(deleting_tree_failure, fails_the_walk_with_its_lines) {
     for (const auto& event : events) EXPECT_EQ(event.id, 5u);
 }
 
-const std::string denied = ":<ERROR>:  delete_tree Access is denied.\r\n";
+const std::string denied = ":<ERROR>:  delete_tree Access is denied.";
 const std::string sub = root + "/sub";
 const std::string sub_failed =
     "recursive call to delete_tree returned an error. Unable to delete directory " + sub;

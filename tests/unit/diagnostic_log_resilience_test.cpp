@@ -104,10 +104,10 @@ TEST_F(log_resilience, a_windows_error_reported_after_a_failed_write_keeps_its_o
     platform::set_last_error(platform::error_access_denied);
     logging::log_last_error(L"t", L"written");
     EXPECT_EQ(log_bytes(), line("one") + start_time + ":<ERROR>:  t written\n" + start_time +
-                               ":<ERROR>:  t Access is denied.\r\n\n");
+                               ":<ERROR>:  t Access is denied.\n");
     EXPECT_EQ(machine().debug_output(),
-              (std::vector<std::wstring>{L"t", L"The system cannot find the file specified.\r\n",
-                                         L"t", L"Access is denied.\r\n"}));
+              (std::vector<std::wstring>{L"t", L"The system cannot find the file specified.", L"t",
+                                         L"Access is denied."}));
 }
 
 // --- The file emptied by another start ---------------------------------------------

@@ -178,21 +178,39 @@ TEST_F(diagnostic_log, a_log_file_that_cannot_be_opened_fails_every_attempt_unti
     EXPECT_TRUE(machine().exists(missing));
 }
 
-TEST_F(diagnostic_log, a_windows_error_goes_to_the_debugger_as_its_tag_then_its_text) {
+// The system's text ends with a line break (and at times blanks): the line, the event and
+// the debugger output leave them out, so that no empty line follows.
+struct system_text_case {
+    const wchar_t* text;
+    const wchar_t* shown;
+};
+
+class system_text : public test::sim_test,
+                    public ::testing::WithParamInterface<system_text_case> {};
+
+TEST_P(system_text, ends_without_its_line_break_in_the_line_the_event_and_the_debugger) {
     use_log_level(3);
-    logging::log_windows_error(L"start_agent", 2);
+    constexpr platform::error_code code = 1234;
+    machine().set_error_text(code, GetParam().text);
+    platform::set_last_error(code);
+    logging::log_last_error(L"start_agent", L"CreateProcess returned an error.");
+    const std::string shown = test::narrow(GetParam().shown);
+    EXPECT_EQ(log_bytes(), start_time +
+                               ":<ERROR>:  start_agent CreateProcess returned an error.\n" +
+                               start_time + ":<ERROR>:  start_agent " + shown + "\n");
+    EXPECT_EQ(event_entries(),
+              test::lines{"1 start_agent CreateProcess returned an error. " + shown});
     EXPECT_EQ(machine().debug_output(),
-              (std::vector<std::wstring>{L"start_agent",
-                                         L"The system cannot find the file specified.\r\n"}));
+              (std::vector<std::wstring>{L"start_agent", GetParam().shown}));
 }
 
-TEST_F(diagnostic_log, a_windows_error_line_keeps_the_system_text_with_its_line_break) {
-    use_log_level(3);
-    logging::log_windows_error(L"start_agent", 2);
-    EXPECT_EQ(
-        log_bytes(),
-        start_time + ":<ERROR>:  start_agent The system cannot find the file specified.\r\n\n");
-}
+INSTANTIATE_TEST_SUITE_P(
+    texts, system_text,
+    ::testing::Values(system_text_case{L"The system cannot find the file specified.\r\n",
+                                       L"The system cannot find the file specified."},
+                      system_text_case{L"Access is denied. \t\r\n", L"Access is denied."},
+                      system_text_case{L"Line one.\r\nLine two.\r\n", L"Line one.\r\nLine two."},
+                      system_text_case{L"No line break.", L"No line break."}));
 
 TEST_F(diagnostic_log, an_error_code_without_text_ends_the_line_with_the_tag_and_a_space) {
     use_log_level(3);

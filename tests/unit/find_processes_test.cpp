@@ -109,7 +109,7 @@ TEST_F(finding_processes, an_unreadable_image_path_is_logged_and_passed_over) {
                   ":<D>:  find_processes enter",
                   ":<ERROR>:  find_processes GetProcessImageFileName returned an error. Unable to "
                   "get process name.",
-                  ":<ERROR>:  find_processes Access is denied.\r\n",
+                  ":<ERROR>:  find_processes Access is denied.",
                   ":<D>:  find_processes adding process "
                   "\\Device\\HarddiskVolume1\\svc\\bin\\snapteld.exe",
                   ":<D>:  find_processes processes found 1", ":<D>:  find_processes exit"}));
@@ -177,14 +177,14 @@ INSTANTIATE_TEST_SUITE_P(
                         1,
                         0,
                         {":<D>:  find_processes enter", read_failed,
-                         ":<ERROR>:  find_processes Access is denied.\r\n",
+                         ":<ERROR>:  find_processes Access is denied.",
                          ":<D>:  find_processes processes found 0", ":<D>:  find_processes exit"}},
         image_read_case{"denied_at_the_second_read",
                         {platform::error_insufficient_buffer, platform::error_access_denied},
                         2,
                         0,
                         {":<D>:  find_processes enter", read_failed,
-                         ":<ERROR>:  find_processes Access is denied.\r\n",
+                         ":<ERROR>:  find_processes Access is denied.",
                          ":<D>:  find_processes processes found 0", ":<D>:  find_processes exit"}},
         image_read_case{"too_small_twice",
                         {platform::error_insufficient_buffer, platform::error_insufficient_buffer},
@@ -192,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
                         0,
                         {":<D>:  find_processes enter", read_failed,
                          ":<ERROR>:  find_processes The data area passed to a system call is too "
-                         "small.\r\n",
+                         "small.",
                          ":<D>:  find_processes processes found 0", ":<D>:  find_processes exit"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -212,7 +212,7 @@ TEST_F(finding_processes, a_failed_enumeration_empties_the_list_and_is_logged) {
                   ":<D>:  find_processes enter",
                   ":<ERROR>:  find_processes EnumProcesses returned an error. Unable to "
                   "enumerate processes.",
-                  ":<ERROR>:  find_processes Access is denied.\r\n"}));
+                  ":<ERROR>:  find_processes Access is denied."}));
 }
 
 TEST_F(finding_processes, a_list_from_an_earlier_search_keeps_only_what_others_hold) {

@@ -76,9 +76,9 @@ TEST_F(health_checks, a_failed_exit_code_query_is_logged_and_counts_as_not_runni
               (lines{agent_enter} + search({test::agent_image}) +
                lines{":<D>:  is_host_agent_running GetExitCodeProcess returned an error. Unable "
                      "to detect if host agent is still running",
-                     ":<ERROR>:  is_host_agent_running Access is denied.\r\n", agent_exit}));
+                     ":<ERROR>:  is_host_agent_running Access is denied.", agent_exit}));
     EXPECT_EQ(machine().debug_output(),
-              (std::vector<std::wstring>{L"is_host_agent_running", L"Access is denied.\r\n"}));
+              (std::vector<std::wstring>{L"is_host_agent_running", L"Access is denied."}));
 }
 
 // A search that cannot enumerate the processes makes the check fail even though what it
@@ -105,7 +105,7 @@ TEST_P(failed_search, counts_as_not_running) {
 const lines enumeration_failed{
     ":<D>:  find_processes enter",
     ":<ERROR>:  find_processes EnumProcesses returned an error. Unable to enumerate processes.",
-    ":<ERROR>:  find_processes Access is denied.\r\n"};
+    ":<ERROR>:  find_processes Access is denied."};
 
 INSTANTIATE_TEST_SUITE_P(
     checks, failed_search,

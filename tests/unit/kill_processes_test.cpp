@@ -122,7 +122,7 @@ TEST_F(killing_processes, a_failed_search_ends_its_stage_but_not_the_plugins_sta
                      ":<D>:  find_processes enter",
                      ":<ERROR>:  find_processes EnumProcesses returned an error. Unable to "
                      "enumerate processes.",
-                     ":<ERROR>:  find_processes Access is denied.\r\n",
+                     ":<ERROR>:  find_processes Access is denied.",
                      ":<D>:  kill_processes find_processes failed"}));
     EXPECT_EQ(entries[5], ":<D>:  kill_processes terminating plugins ... retry 2");
     EXPECT_FALSE(machine().is_running(plugin));

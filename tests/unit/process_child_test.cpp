@@ -83,7 +83,7 @@ TEST_P(termination, reports_only_an_end_it_has_seen) {
     EXPECT_EQ(machine().open_handles(), 1u);
 }
 
-const std::string refused = ":<D>:  Access is denied.\r\n";
+const std::string refused = ":<D>:  Access is denied.";
 
 INSTANTIATE_TEST_SUITE_P(
     cases, termination,
@@ -136,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                          true,
                          {":<D>:  process_child::is_running GetExitCodeProcess has failed for "
                           "handle {handle}",
-                          ":<D>:  The handle is invalid.\r\n"},
+                          ":<D>:  The handle is invalid."},
                          0,
                          std::nullopt},
         termination_case{"wait_failed",
@@ -167,7 +167,7 @@ TEST_F(child_process, a_refused_termination_sends_the_system_text_to_the_debugge
     const auto child = open(machine().start_process(test::agent_image));
     machine().fail(operation::terminate_process, platform::error_access_denied);
     EXPECT_FALSE(child->terminate());
-    EXPECT_EQ(machine().debug_output(), std::vector<std::wstring>{L"Access is denied.\r\n"});
+    EXPECT_EQ(machine().debug_output(), std::vector<std::wstring>{L"Access is denied."});
 }
 
 TEST_F(child_process, a_failed_exit_code_query_counts_as_ended_and_is_logged_with_the_handle) {
@@ -178,8 +178,8 @@ TEST_F(child_process, a_failed_exit_code_query_counts_as_ended_and_is_logged_wit
               (std::vector<std::string>{
                   ":<D>:  process_child::is_running GetExitCodeProcess has failed for handle " +
                       handle_of(child),
-                  ":<D>:  The handle is invalid.\r\n"}));
-    EXPECT_EQ(machine().debug_output(), std::vector<std::wstring>{L"The handle is invalid.\r\n"});
+                  ":<D>:  The handle is invalid."}));
+    EXPECT_EQ(machine().debug_output(), std::vector<std::wstring>{L"The handle is invalid."});
 }
 
 TEST_F(child_process, the_handle_is_closed_once_when_the_last_reference_goes) {

@@ -217,13 +217,13 @@ TEST_F(service_lifecycle, started_from_a_console_it_touches_nothing_and_fails_to
 
     EXPECT_TRUE(machine().is_running(agent));
     EXPECT_TRUE(machine().exists(kept));
-    EXPECT_EQ(log_entries(),
-              (lines{d("wmain", "enter"), d("run_service", "enter"),
-                     d("run_service", "starting service ..."),
-                     e("run_service", "StartServiceCtrlDispatcher returned an error."),
-                     e("run_service",
-                       "The service process could not connect to the service controller.\r\n"),
-                     d("wmain", "exit")}));
+    EXPECT_EQ(
+        log_entries(),
+        (lines{d("wmain", "enter"), d("run_service", "enter"),
+               d("run_service", "starting service ..."),
+               e("run_service", "StartServiceCtrlDispatcher returned an error."),
+               e("run_service", "The service process could not connect to the service controller."),
+               d("wmain", "exit")}));
 }
 
 struct not_running_case {
@@ -310,7 +310,7 @@ TEST_P(failed_report, is_logged_and_the_service_goes_on) {
     ASSERT_NE(after, entries.end());
     ASSERT_LT(after + 2, entries.end());
     EXPECT_EQ((lines{after[1], after[2]}), (lines{e(c.tag, "SetServiceStatus returned an error"),
-                                                  e(c.tag, "The handle is invalid.\r\n")}));
+                                                  e(c.tag, "The handle is invalid.")}));
     EXPECT_EQ(shell_entries().back(), d("wmain", "exit"));
 }
 
@@ -342,7 +342,7 @@ TEST_F(service_lifecycle, a_worker_thread_that_cannot_be_made_leaves_the_service
               (lines{d("ServiceMain", "creating worker thread ..."),
                      e("ServiceMain", "CreateThread returned an error"),
                      e("ServiceMain",
-                       "Not enough memory resources are available to process this command.\r\n"),
+                       "Not enough memory resources are available to process this command."),
                      d("ServiceMain", "set status to stopped.")}));
     EXPECT_EQ(shell_entries().back(), d("wmain", "exit"));
 }
@@ -383,7 +383,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {d("ServiceMain", "enter"),
                      e("ServiceMain", "RegisterServiceCtrlHandler returned an error."),
-                     e("ServiceMain", "Access is denied.\r\n")}},
+                     e("ServiceMain", "Access is denied.")}},
         direct_case{"stop_event",
                     sim::operation::create_event,
                     {start_pending, report(1, 0, 5, 1)},
@@ -395,7 +395,7 @@ INSTANTIATE_TEST_SUITE_P(
             {start_pending, running},
             {d("ServiceMain", "worker thread has stopped."), d("ServiceMain", "status to stopped."),
              e("ServiceMain", "ServiceStatus returned an error"),
-             e("ServiceMain", "Access is denied.\r\n"), d("ServiceMain", "exit")}}),
+             e("ServiceMain", "Access is denied."), d("ServiceMain", "exit")}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

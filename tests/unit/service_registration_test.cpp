@@ -107,16 +107,15 @@ registration_case manager_refuses(const char* name, sim::operation call, std::ui
 
 // A description or recovery setting the manager refuses leaves the service registered.
 registration_case config_refused(const char* name, sim::operation call, const std::string& task) {
-    return {
-        name,
-        true,
-        [call](sim::machine& m) { m.fail(call, 5); },
-        0,
-        {d(in, "enter"), i(in, "installing service ..."),
-         e(in, "ChangeServiceConfig2 returned an error. Unable to " + task),
-         e(in, "Access is denied.\r\n"), i(in, "service installed succesfully."), d(in, "exit")},
-        1,
-        {manager}};
+    return {name,
+            true,
+            [call](sim::machine& m) { m.fail(call, 5); },
+            0,
+            {d(in, "enter"), i(in, "installing service ..."),
+             e(in, "ChangeServiceConfig2 returned an error. Unable to " + task),
+             e(in, "Access is denied."), i(in, "service installed succesfully."), d(in, "exit")},
+            1,
+            {manager}};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -129,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  1073,
                                  {d(in, "enter"), i(in, "installing service ..."),
                                   e(in, "CreateService returned an error."),
-                                  e(in, "The specified service already exists.\r\n")},
+                                  e(in, "The specified service already exists.")},
                                  1,
                                  {manager}},
                registration_case{
@@ -138,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](sim::machine& m) { m.fail(sim::operation::open_sc_manager, 5); },
                    5,
                    {d(in, "enter"), i(in, "installing service ..."),
-                    e(in, "OpenSCManager returned an error."), e(in, "Access is denied.\r\n")},
+                    e(in, "OpenSCManager returned an error."), e(in, "Access is denied.")},
                    0,
                    {manager}},
                registration_case{
@@ -147,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](sim::machine& m) { m.fail(sim::operation::create_service, 5); },
                    5,
                    {d(in, "enter"), i(in, "installing service ..."),
-                    e(in, "CreateService returned an error."), e(in, "Access is denied.\r\n")},
+                    e(in, "CreateService returned an error."), e(in, "Access is denied.")},
                    0,
                    {manager}},
                registration_case{
@@ -156,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](sim::machine& m) { m.fail(sim::operation::get_module_file_name, 5); },
                    5,
                    {d(in, "enter"), i(in, "installing service ..."),
-                    e(in, "GetModuleFileName returned an error."), e(in, "Access is denied.\r\n")},
+                    e(in, "GetModuleFileName returned an error."), e(in, "Access is denied.")},
                    0,
                    {other}},
                registration_case{
@@ -166,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    {d(in, "enter"), i(in, "installing service ..."),
                     e(in, "RegCreateKeyEx returned an error. Unable to register event source."),
-                    e(in, "Access is denied.\r\n"), i(in, "service installed succesfully."),
+                    e(in, "Access is denied."), i(in, "service installed succesfully."),
                     d(in, "exit")},
                    1,
                    {other}},
@@ -210,16 +209,16 @@ INSTANTIATE_TEST_SUITE_P(
                    uninstalling + lines{e(un, "OpenService returned an error."),
                                         e(un,
                                           "The specified service does not exist as an installed "
-                                          "service.\r\n")},
+                                          "service.")},
                    0,
                    {manager}},
                manager_refuses("uninstall_without_the_right_to_open", sim::operation::open_service,
-                               5, "OpenService returned an error.", "Access is denied.\r\n"),
+                               5, "OpenService returned an error.", "Access is denied."),
                manager_refuses("uninstall_when_the_status_cannot_be_read",
                                sim::operation::query_service_status, 5,
-                               "QueryServiceStatus returned an error.", "Access is denied.\r\n"),
+                               "QueryServiceStatus returned an error.", "Access is denied."),
                manager_refuses("uninstall_refused", sim::operation::delete_service, 5,
-                               "DeleteService returned an error.", "Access is denied.\r\n"),
+                               "DeleteService returned an error.", "Access is denied."),
                registration_case{"uninstall_keeps_an_event_source_it_cannot_remove",
                                  false,
                                  [](sim::machine& m) {
@@ -232,13 +231,13 @@ INSTANTIATE_TEST_SUITE_P(
                                   e(un,
                                     "RegDeleteKey returned an error. Unable to remove event "
                                     "source."),
-                                  e(un, "Access is denied.\r\n"),
+                                  e(un, "Access is denied."),
                                   d(un, "service registry entries deleted succesfully."),
                                   i(un, "service uninstalled succesfully."), d(un, "exit")},
                                  0,
                                  {other}},
                manager_refuses("uninstall_without_the_manager", sim::operation::open_sc_manager, 5,
-                               "OpenSCManager returned an error.", "Access is denied.\r\n"),
+                               "OpenSCManager returned an error.", "Access is denied."),
                registration_case{"uninstall_interrupted_by_an_exception",
                                  false,
                                  [](sim::machine& m) {

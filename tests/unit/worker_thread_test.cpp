@@ -205,7 +205,7 @@ TEST_F(worker_thread, a_launch_that_fails_ends_the_thread_with_575_and_no_exit_l
     // The failed call with the system's text, then the worker's own line.
     EXPECT_EQ(event_entries(),
               (lines{"4 start_agent CreateProcess returned an error. Unable to create process for "
-                     "host agent. The system cannot find the file specified.\r\n",
+                     "host agent. The system cannot find the file specified.",
                      "4 ServiceWorkerThread unable to launch host agent."}));
 }
 
@@ -218,7 +218,7 @@ TEST_F(worker_thread, a_failed_folder_query_ends_the_thread_with_its_result) {
               (lines{w("D", "enter"),
                      w("ERROR",
                        "SHGetFolderPath returned an error. Unable to get program files directory."),
-                     w("ERROR", "Access is denied.\r\n")}));
+                     w("ERROR", "Access is denied.")}));
     EXPECT_TRUE(machine().launches().empty());
 }
 
@@ -276,13 +276,13 @@ INSTANTIATE_TEST_SUITE_P(
                                         settings_at, 0);
                         },
                         "The process cannot access the file because it is being used by another "
-                        "process.\r\n"},
+                        "process."},
         unreadable_case{"access_denied",
                         [](sim::machine& m) {
                             m.fail(sim::operation::open_existing_file,
                                    platform::error_access_denied, settings_at);
                         },
-                        "Access is denied.\r\n"}),
+                        "Access is denied."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(worker_thread, paths_with_blanks_are_quoted_so_a_planted_program_never_runs) {

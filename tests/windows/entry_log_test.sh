@@ -70,11 +70,13 @@ else
     if ! grep -qF "$dispatcher_error" "$log"; then
         fail "the log lacks '$dispatcher_error'"
     fi
-    # The system's text for an error is written as the system gives it, with its own
-    # closing CR LF; every line of the executable's own ends in LF alone.
-    if LC_ALL=C grep -Ev "^${stamp}:<ERROR>:  " "$log" | LC_ALL=C grep -v '^$' |
-        LC_ALL=C grep -q $'\r'; then
-        fail "a line other than an error line holds a CR byte: lines must end in LF alone"
+    # The system's text for an error is written without its closing CR LF: every line,
+    # the error lines too, ends in LF alone, and no empty line follows one.
+    if LC_ALL=C grep -q $'\r' "$log"; then
+        fail "a line holds a CR byte: lines must end in LF alone"
+    fi
+    if grep -q '^$' "$log"; then
+        fail "the log has an empty line"
     fi
     if [ -n "$(tail -c 1 "$log")" ]; then
         fail "the last line does not end in LF"
@@ -194,8 +196,11 @@ run_case f $'[SERVICE]\r\nLogLevel=3\r\n'
 unset QM_WINEDEBUG
 events=$(grep -F ':err:eventlog:ReportEventW ' "$scratch/err")
 if [ "$(grep -c . <<<"$events")" -ne 1 ] ||
-    ! grep -qE ':err:eventlog:ReportEventW L"run_service StartServiceCtrlDispatcher returned an error\. [^"]+\\r\\n"$' <<<"$events"; then
+    ! grep -qE ':err:eventlog:ReportEventW L"run_service StartServiceCtrlDispatcher returned an error\. [^"]+"$' <<<"$events"; then
     fail "expected one event with the dispatcher's failure and the system's text, found: $events"
+fi
+if grep -qE '(\\[rn]| )"$' <<<"$events"; then
+    fail "the event's text ends with the system's line break: $events"
 fi
 if ! grep -qE ':fixme:advapi:ReportEventW \([0-9A-F]+,0x0001,0x0000,0x00000006,' "$scratch/err"; then
     fail "the event is not an error event with ID 6 (a failed call to the service manager)"

@@ -35,27 +35,25 @@ agent_file=SnapTelD.exe
 
 stamp='\[[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\]'
 
-# Reads the log into log_lines, each without its time stamp; a line without one fails.
-# The system's text for an error keeps its own closing line break, which leaves a CR at
-# the end of that line and an empty line after it: both are left out here.
+# Reads the log into log_lines, each without its time stamp; a line without one fails, and
+# so does a carriage return (the system's text for an error comes without its own line
+# break, so no empty line follows it).
 read_log() {
     log_lines=()
     if [ ! -f "$log" ]; then
         fail "no log at $log"
         return 1
     fi
-    local line previous=''
+    local line
     while IFS= read -r line || [ -n "$line" ]; do
-        line=${line%$'\r'}
-        if [[ $line =~ ^$stamp(.*)$ ]]; then
+        if [[ $line == *$'\r'* ]]; then
+            fail "log line with a carriage return: '$line'"
+        elif [[ $line =~ ^$stamp(.*)$ ]]; then
             log_lines+=("${BASH_REMATCH[1]}")
-        elif [ -z "$line" ] && [[ $previous == ':<ERROR>:'* ]]; then
-            continue
         else
             fail "log line without a time stamp: '$line'"
             log_lines+=("$line")
         fi
-        previous=${log_lines[-1]}
     done <"$log"
 }
 

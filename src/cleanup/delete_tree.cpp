@@ -1,13 +1,13 @@
 #include "cleanup/delete_tree.h"
 
-#include <algorithm>
 #include <optional>
 
+#include "cleanup/lies_where_named.h"
 #include "logging/diagnostic_log.h"
 #include "logging/log_windows_error.h"
 #include "logging/outside_text.h"
 #include "logging/system_text.h"
-#include "platform/final_path.h"
+#include "platform/file_handles.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 
@@ -18,14 +18,10 @@ constexpr const wchar_t* tag = L"delete_tree";
 // Every failure of the walk leaves the entry it was about.
 constexpr logging::event_kind left = logging::event_kind::cleanup_left_entries;
 
-// Every entry is opened itself, never what a link points to, and is then checked and
-// deleted through that one handle, so that nothing can be swapped in between. Nobody
-// else may delete or rename an entry while it is open: a directory held this way while
-// its entries are handled cannot be replaced by a link meanwhile.
-constexpr std::uint32_t open_flags =
-    platform::file_flag_open_reparse_point | platform::file_flag_backup_semantics;
-constexpr std::uint32_t share_all_but_delete =
-    platform::file_share_read | platform::file_share_write;
+// Every entry is opened itself, never what a link points to (open_entry), and is then
+// checked and deleted through that one handle, so that nothing can be swapped in between.
+// Nobody else may delete or rename an entry while it is open: a directory held this way
+// while its entries are handled cannot be replaced by a link meanwhile.
 constexpr std::uint32_t deleting_access =
     platform::delete_access | platform::file_read_attributes | platform::file_write_attributes;
 
@@ -38,14 +34,6 @@ bool has(std::uint32_t attributes, std::uint32_t bit) {
 bool is_link(std::uint32_t attributes) {
     return has(attributes, platform::file_attribute_directory) &&
            has(attributes, platform::file_attribute_reparse_point);
-}
-
-// The \\?\ form with backslashes reaches names the plain form turns into something else
-// (nul, con.txt, a name ending in a dot or a blank) and paths beyond the path limit.
-std::wstring long_form(const std::wstring& path) {
-    std::wstring native = L"\\\\?\\" + path;
-    std::replace(native.begin(), native.end(), L'/', L'\\');
-    return native;
 }
 
 // Where a directory being emptied really is: its path on its volume. The volume is asked
@@ -62,12 +50,6 @@ std::wstring parent_of(const std::wstring& path) {
 
 bool same_path(const std::wstring& one, const std::wstring& other) {
     return platform::compare_string_ignore_case(one.c_str(), other.c_str()) == 0;
-}
-
-// The entry at `native` opened itself, or an empty handle with the last error set.
-platform::unique_file_handle open_entry(const std::wstring& native, std::uint32_t access) {
-    return platform::unique_file_handle(
-        platform::open_existing_file(native.c_str(), access, share_all_but_delete, open_flags));
 }
 
 // Each entry is asked only for what its checks need: its attributes, its path, and its
@@ -225,8 +207,8 @@ bool remove_directory(const std::wstring& shown, const std::wstring& native, con
 // path, which names the volume, is the path it was opened by.
 bool root_lies_where_named(platform::handle directory, const std::wstring& shown,
                            const std::wstring& native, place& found) {
-    const std::wstring final = platform::final_path(directory);
-    if (!same_path(final, native)) {
+    std::wstring final;
+    if (!lies_where_named(directory, native, final)) {
         logging::log_error<left>(tag,
                                  L"directory does not lie where it is named. Nothing under it is "
                                  L"deleted",

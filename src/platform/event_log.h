@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/handles.h"
 
@@ -25,6 +26,7 @@ bool report_event(handle source, std::uint16_t type, std::uint32_t event_id, con
 // The registry calls return their error rather than set it: these return false (nullptr)
 // on failure and leave that error as the thread's last error, as the other calls do.
 
+inline constexpr std::uint32_t reg_sz = 1;
 inline constexpr std::uint32_t reg_expand_sz = 2;
 inline constexpr std::uint32_t reg_dword = 4;
 
@@ -42,6 +44,20 @@ bool set_registry_number(handle key, const wchar_t* name, std::uint32_t number);
 
 // RegDeleteKeyW(HKEY_LOCAL_MACHINE, subkey): a key without subkeys, with its values.
 bool delete_machine_registry_key(const wchar_t* subkey);
+
+// RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE, &key): an existing key, for
+// reading its values; nullptr on failure (2 when there is no such key).
+handle open_machine_registry_key(const wchar_t* subkey);
+
+// RegQueryValueExW(key, name, ...), with a buffer as large as the value: its type and, for
+// a text (REG_SZ, REG_EXPAND_SZ, not expanded), the text without its terminator, for a
+// REG_DWORD the number. False on failure (2 when there is no such value).
+struct registry_reading {
+    std::uint32_t type = 0;
+    std::wstring text;
+    std::uint32_t number = 0;
+};
+bool query_registry_value(handle key, const wchar_t* name, registry_reading& value);
 
 // RegCloseKey.
 bool close_registry_key(handle key);

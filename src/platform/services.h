@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/handles.h"
 
@@ -41,6 +43,12 @@ inline constexpr std::uint32_t sc_manager_create_service = 0x2;
 inline constexpr std::uint32_t service_all_access = 0xF01FF;
 inline constexpr std::uint32_t service_start = 0x10;
 inline constexpr std::uint32_t service_query_status = 0x4;
+inline constexpr std::uint32_t service_query_config = 0x1;
+inline constexpr std::uint32_t service_demand_start = 3;
+// ERROR_SERVICE_DOES_NOT_EXIST, and ERROR_SERVICE_NEVER_STARTED: the exit code the
+// manager shows for a service that has not run since it was registered.
+inline constexpr std::uint32_t error_service_does_not_exist = 1060;
+inline constexpr std::uint32_t error_service_never_started = 1077;
 
 // OpenSCManagerW(nullptr, nullptr, access): the local manager's default database;
 // nullptr on failure.
@@ -63,6 +71,23 @@ bool query_service_status(handle service, service_status& status);
 // DeleteService.
 bool delete_service(handle service);
 
+// The part of QUERY_SERVICE_CONFIGW the installation is judged by.
+struct service_config {
+    std::uint32_t service_type = 0;
+    std::uint32_t start_type = 0;
+    std::wstring binary_path;
+    // lpServiceStartName: the account, "LocalSystem" for the local system account.
+    std::wstring account;
+};
+
+// QueryServiceConfigW, with a buffer as large as the call asks for. Needs
+// service_query_config.
+bool query_service_config(handle service, service_config& config);
+
+// QueryServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, ...): empty when none is set.
+// Needs service_query_config.
+bool query_service_description(handle service, std::wstring& description);
+
 // ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, {description}): the text the
 // Services console shows.
 bool change_service_description(handle service, const wchar_t* description);
@@ -80,6 +105,16 @@ struct sc_action {
 // without a failure. A restart action needs a handle with service_start.
 bool change_service_failure_actions(handle service, std::uint32_t reset_period_s,
                                     const sc_action* actions, std::uint32_t count);
+
+// QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, ...): the reset period and
+// the actions, none when none are set. A platform that keeps no failure actions fails
+// (Wine: 124, ERROR_INVALID_LEVEL). Needs service_query_config.
+bool query_service_failure_actions(handle service, std::uint32_t& reset_period_s,
+                                   std::vector<sc_action>& actions);
+
+// QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, ...). Needs
+// service_query_config.
+bool query_service_failure_actions_flag(handle service, bool& on_non_crash_failures);
 
 // ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, {on_non_crash}): with
 // true the failure actions also run when the service reports itself stopped with a

@@ -120,3 +120,28 @@ bool find_processes(const std::wstring& name, process_list& processes) {
 }
 
 }  // namespace process
+
+namespace process {
+
+bool count_processes(const std::wstring& name, std::size_t& count) {
+    count = 0;
+    std::vector<std::uint32_t> identifiers;
+    if (!enumerate(identifiers)) {
+        return false;
+    }
+    const std::uint32_t own = platform::get_current_process_id();
+    for (const std::uint32_t identifier : identifiers) {
+        const platform::unique_handle process(
+            platform::open_process(platform::process_all_access, false, identifier));
+        std::wstring image;
+        std::uint32_t exit_code = 0;
+        if (identifier != own && process && read_image_path(process.get(), image) &&
+            contains(image, name) && platform::get_exit_code_process(process.get(), &exit_code) &&
+            exit_code == platform::still_active) {
+            ++count;
+        }
+    }
+    return true;
+}
+
+}  // namespace process

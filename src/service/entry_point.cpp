@@ -6,6 +6,7 @@
 
 #include "logging/diagnostic_log.h"
 #include "platform/text.h"
+#include "service/check/installation_check.h"
 #include "service/service_lifecycle.h"
 #include "service/service_registration.h"
 
@@ -29,6 +30,10 @@ bool is_command(const wchar_t* word, const wchar_t* command) {
 }  // namespace
 
 extern "C" int wmain(int argc, wchar_t* argv[]) {
+    // Before the first log line: the check opens nothing for writing, the log's file included.
+    if (argc >= 2 && is_command(argv[1], L"check")) {
+        return service::check::run_check();
+    }
     const bool install = argc >= 2 && is_command(argv[1], L"install");
     const bool uninstall = argc >= 2 && is_command(argv[1], L"uninstall");
     // The service manager starts it with no argument; any other word runs it as well. A

@@ -1,6 +1,5 @@
 #include "service/service_registration.h"
 
-#include <iterator>
 #include <string>
 
 #include "logging/caught_exception.h"
@@ -9,36 +8,24 @@
 #include "platform/unique_handle.h"
 #include "service/event_source_registration.h"
 #include "service/manager_error.h"
+#include "service/registration_facts.h"
 #include "service/service_name.h"
+#include "service/state_name.h"
 #include "settings/settings_file.h"
 
 namespace service {
 namespace {
 
-// What the Services console shows for the service.
-constexpr const wchar_t* description =
-    L"Keeps the Snap telemetry host agent (snapteld.exe) and its system plugins running: "
-    L"launches them, checks every minute that they run and restarts them when they do not.";
-
-// The manager brings the service back a minute after each failure, for as long as it
-// keeps failing; a day without a failure starts the count again.
-constexpr std::uint32_t restart_delay_ms = 60000;
-constexpr std::uint32_t failure_count_reset_s = 24 * 60 * 60;
-constexpr platform::sc_action restart{platform::sc_action_restart, restart_delay_ms};
-// First, second and every later failure, as the Services console lists them.
-constexpr platform::sc_action failure_actions[] = {restart, restart, restart};
-
 // The description and the failure actions of the new service. A failure is logged and
 // leaves the registration as it is: the service runs all the same, only not described or
 // not brought back by the manager.
 void describe_and_set_recovery(platform::handle service, const wchar_t* tag) {
-    if (!platform::change_service_description(service, description)) {
+    if (!platform::change_service_description(service, service_description)) {
         log_manager_error(
             tag, L"ChangeServiceConfig2 returned an error. Unable to set service description.");
     }
-    if (!platform::change_service_failure_actions(
-            service, failure_count_reset_s, failure_actions,
-            static_cast<std::uint32_t>(std::size(failure_actions)))) {
+    if (!platform::change_service_failure_actions(service, failure_count_reset_s, failure_actions,
+                                                  failure_action_count)) {
         log_manager_error(
             tag, L"ChangeServiceConfig2 returned an error. Unable to set service failure actions.");
     }
@@ -48,26 +35,6 @@ void describe_and_set_recovery(platform::handle service, const wchar_t* tag) {
         log_manager_error(tag,
                           L"ChangeServiceConfig2 returned an error. Unable to apply failure "
                           L"actions to non-crash failures.");
-    }
-}
-
-// A state as "sc query" shows it, so that the line reads as what the administrator sees.
-std::wstring state_name(std::uint32_t state) {
-    switch (state) {
-        case platform::service_start_pending:
-            return L"START_PENDING";
-        case platform::service_stop_pending:
-            return L"STOP_PENDING";
-        case platform::service_running:
-            return L"RUNNING";
-        case platform::service_continue_pending:
-            return L"CONTINUE_PENDING";
-        case platform::service_pause_pending:
-            return L"PAUSE_PENDING";
-        case platform::service_paused:
-            return L"PAUSED";
-        default:
-            return L"in state " + std::to_wstring(state);
     }
 }
 

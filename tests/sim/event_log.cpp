@@ -34,6 +34,13 @@ std::optional<std::map<std::wstring, registry_value>> machine::registry_key(
     return found->second.values;
 }
 
+std::map<std::wstring, std::map<std::wstring, registry_value>> machine::registry() const {
+    std::lock_guard guard(impl_->lock);
+    std::map<std::wstring, std::map<std::wstring, registry_value>> keys;
+    for (const auto& [path, key] : impl_->event_log.registry) keys[key.spelled] = key.values;
+    return keys;
+}
+
 void machine::create_registry_key(const std::wstring& subkey) {
     std::lock_guard guard(impl_->lock);
     impl_->event_log.make_registry_key(subkey);
@@ -137,7 +144,6 @@ bool set_value(handle key, const wchar_t* name, sim::registry_value value) {
 }  // namespace
 
 bool set_registry_text(handle key, const wchar_t* name, std::uint32_t type, const wchar_t* text) {
-    constexpr std::uint32_t reg_sz = 1;
     if (type != reg_sz && type != reg_expand_sz)
         return sim::failure(false, error_invalid_parameter);
     return set_value(key, name, {type, text != nullptr ? text : L"", 0});
@@ -165,6 +171,42 @@ bool delete_machine_registry_key(const wchar_t* subkey) {
     }
     m.event_log.registry.erase(found);
     return true;
+}
+
+handle open_machine_registry_key(const wchar_t* subkey) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const std::wstring path = subkey != nullptr ? sim::file_tree_key(subkey) : L"";
+    if (auto error = m.enter(sim::operation::open_registry_key, path)) {
+        return sim::failure<handle>(nullptr, *error);
+    }
+    if (path.empty() || m.event_log.registry.count(path) == 0) {
+        return sim::failure<handle>(nullptr, error_file_not_found);
+    }
+    sim::handle_record record;
+    record.kind = sim::handle_kind::registry_key;
+    record.name = path;
+    return m.handles.add(std::move(record));
+}
+
+bool query_registry_value(handle key, const wchar_t* name, registry_reading& value) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const sim::handle_record* record = m.handles.find(key, sim::handle_kind::registry_key);
+    if (auto error = m.enter(sim::operation::query_registry_value, record ? record->name : L"")) {
+        return sim::failure(false, *error);
+    }
+    if (record == nullptr) return sim::failure(false, error_invalid_handle);
+    const auto found = m.event_log.registry.find(record->name);
+    if (found == m.event_log.registry.end()) return sim::failure(false, error_file_not_found);
+    const std::wstring wanted = sim::to_lower(name != nullptr ? name : L"");
+    for (const auto& [stored_name, stored] : found->second.values) {
+        if (sim::to_lower(stored_name) == wanted) {
+            value = registry_reading{stored.type, stored.text, stored.number};
+            return true;
+        }
+    }
+    return sim::failure(false, error_file_not_found);
 }
 
 bool close_registry_key(handle key) {

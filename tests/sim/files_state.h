@@ -79,6 +79,8 @@ struct files_state {
     std::uint32_t deletion_ms = 0;
     std::vector<pending_swap> swaps;
     int swaps_done = 0;
+    // Who may write to a folder, by key; a folder not listed: the system and administrators.
+    std::map<std::wstring, std::vector<std::wstring>> writers;
 
     void clear() { *this = {}; }
 

@@ -93,6 +93,13 @@ enum class operation {
     create_registry_key,
     set_registry_value,
     delete_registry_key,
+    query_service_config,
+    query_service_description,
+    query_service_failure_actions,
+    query_service_failure_actions_flag,
+    open_registry_key,
+    query_registry_value,
+    get_folder_writers,
     set_service_status,
 };
 
@@ -132,7 +139,12 @@ struct service_entry {
     std::uint32_t start_type = 0;
     std::uint32_t error_control = 0;
     std::wstring binary_path;
+    // The account it runs under; CreateServiceW without one gives the local system account.
+    std::wstring account = L"LocalSystem";
     std::uint32_t state = platform::service_stopped;
+    // What QueryServiceStatus shows of its last stop; a new service has never started.
+    std::uint32_t win32_exit_code = platform::error_service_never_started;
+    std::uint32_t service_specific_exit_code = 0;
     // Deleted while it ran: it goes when it stops.
     bool marked_for_deletion = false;
     // What ChangeServiceConfig2W stored.
@@ -400,6 +412,10 @@ class machine {
     std::optional<std::uint32_t> attributes(const std::wstring& path) const;
     // The full paths of every entry under `path` (not following links), sorted.
     std::vector<std::wstring> tree(const std::wstring& path) const;
+    // Who may write to the folder at `path`, as security identifiers, as the walk of its
+    // DACL finds them. Default, for every folder: the local system account and the
+    // Administrators group, as under C:\Program Files.
+    void set_folder_writers(const std::wstring& path, std::vector<std::wstring> writers);
 
     // --- Event log and registry ------------------------------------------------
 
@@ -411,6 +427,8 @@ class machine {
         const std::wstring& subkey) const;
     // A key, as another program creates one.
     void create_registry_key(const std::wstring& subkey);
+    // Every key, by its path as first spelled, with its values.
+    std::map<std::wstring, std::map<std::wstring, registry_value>> registry() const;
 
     // --- Handles --------------------------------------------------------------
 

@@ -254,6 +254,8 @@ bool query_service_status(handle service, service_status& status) {
     status = service_status{};
     status.service_type = found->second.service_type;
     status.current_state = found->second.state;
+    status.win32_exit_code = found->second.win32_exit_code;
+    status.service_specific_exit_code = found->second.service_specific_exit_code;
     return true;
 }
 
@@ -341,6 +343,49 @@ bool change_service_failure_actions_flag(handle service, bool on_non_crash_failu
                                        service, service_change_config);
     if (found == nullptr) return false;
     found->failure_actions_on_non_crash_failures = on_non_crash_failures;
+    return true;
+}
+
+bool query_service_config(handle service, service_config& config) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const auto* found = configurable_service(m, sim::operation::query_service_config, service,
+                                             service_query_config);
+    if (found == nullptr) return false;
+    config =
+        service_config{found->service_type, found->start_type, found->binary_path, found->account};
+    return true;
+}
+
+bool query_service_description(handle service, std::wstring& description) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const auto* found = configurable_service(m, sim::operation::query_service_description, service,
+                                             service_query_config);
+    if (found == nullptr) return false;
+    description = found->description;
+    return true;
+}
+
+bool query_service_failure_actions(handle service, std::uint32_t& reset_period_s,
+                                   std::vector<sc_action>& actions) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const auto* found = configurable_service(m, sim::operation::query_service_failure_actions,
+                                             service, service_query_config);
+    if (found == nullptr) return false;
+    reset_period_s = found->failure_reset_period_s;
+    actions = found->failure_actions;
+    return true;
+}
+
+bool query_service_failure_actions_flag(handle service, bool& on_non_crash_failures) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    const auto* found = configurable_service(m, sim::operation::query_service_failure_actions_flag,
+                                             service, service_query_config);
+    if (found == nullptr) return false;
+    on_non_crash_failures = found->failure_actions_on_non_crash_failures;
     return true;
 }
 
@@ -468,6 +513,8 @@ bool set_service_status(handle status_handle, const service_status& status) {
     if (const auto found = m.scm.services.find(record->service_key);
         found != m.scm.services.end()) {
         found->second.state = status.current_state;
+        found->second.win32_exit_code = status.win32_exit_code;
+        found->second.service_specific_exit_code = status.service_specific_exit_code;
         if (status.current_state == service_stopped && found->second.marked_for_deletion) {
             m.scm.services.erase(found);
         }

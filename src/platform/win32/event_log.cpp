@@ -1,7 +1,10 @@
 // The Application event log and the registry values that name an event source's messages.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "platform/event_log.h"
 #include "platform/handles.h"
@@ -59,6 +62,44 @@ bool set_registry_number(handle key, const wchar_t* name, std::uint32_t number) 
 
 bool delete_machine_registry_key(const wchar_t* subkey) {
     return succeeded(::RegDeleteKeyW(HKEY_LOCAL_MACHINE, subkey));
+}
+
+handle open_machine_registry_key(const wchar_t* subkey) {
+    HKEY key = nullptr;
+    if (!succeeded(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE, &key))) {
+        return nullptr;
+    }
+    return key;
+}
+
+bool query_registry_value(handle key, const wchar_t* name, registry_reading& value) {
+    DWORD type = 0;
+    DWORD size = 0;
+    if (!succeeded(
+            ::RegQueryValueExW(static_cast<HKEY>(key), name, nullptr, &type, nullptr, &size))) {
+        return false;
+    }
+    // Room for a terminator the stored text may lack; the value may grow meanwhile.
+    std::vector<BYTE> bytes;
+    LSTATUS result = ERROR_MORE_DATA;
+    while (result == ERROR_MORE_DATA) {
+        bytes.resize(size + 2 * sizeof(wchar_t));
+        size = static_cast<DWORD>(bytes.size());
+        result =
+            ::RegQueryValueExW(static_cast<HKEY>(key), name, nullptr, &type, bytes.data(), &size);
+    }
+    if (!succeeded(result)) {
+        return false;
+    }
+    value = registry_reading{};
+    value.type = type;
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        value.text.assign(reinterpret_cast<const wchar_t*>(bytes.data()), size / sizeof(wchar_t));
+        value.text.erase(std::find(value.text.begin(), value.text.end(), L'\0'), value.text.end());
+    } else if (type == REG_DWORD && size == sizeof(DWORD)) {
+        std::memcpy(&value.number, bytes.data(), sizeof(DWORD));
+    }
+    return true;
 }
 
 bool close_registry_key(handle key) {

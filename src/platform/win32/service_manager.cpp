@@ -69,6 +69,91 @@ bool delete_service(handle service) {
     return ::DeleteService(manager_handle(service)) != 0;
 }
 
+namespace {
+
+// The QueryServiceConfig calls fail with ERROR_INSUFFICIENT_BUFFER and say how many bytes
+// they need; DWORD-aligned, as the structures they fill are.
+template <typename Query>
+bool query_into(std::vector<DWORD>& buffer, const Query& query) {
+    DWORD needed = 0;
+    buffer.assign(64, 0);
+    for (;;) {
+        const auto bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
+        if (query(reinterpret_cast<BYTE*>(buffer.data()), bytes, &needed)) {
+            return true;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= bytes) {
+            return false;
+        }
+        buffer.assign(needed / sizeof(DWORD) + 1, 0);
+    }
+}
+
+bool query_config2(handle service, DWORD level, std::vector<DWORD>& buffer) {
+    return query_into(buffer, [&](BYTE* bytes, DWORD size, DWORD* needed) {
+        return ::QueryServiceConfig2W(manager_handle(service), level, bytes, size, needed) != 0;
+    });
+}
+
+std::wstring text_of(const wchar_t* text) {
+    return text != nullptr ? std::wstring(text) : std::wstring();
+}
+
+}  // namespace
+
+bool query_service_config(handle service, service_config& config) {
+    std::vector<DWORD> buffer;
+    if (!query_into(buffer, [&](BYTE* bytes, DWORD size, DWORD* needed) {
+            return ::QueryServiceConfigW(manager_handle(service),
+                                         reinterpret_cast<QUERY_SERVICE_CONFIGW*>(bytes), size,
+                                         needed) != 0;
+        })) {
+        return false;
+    }
+    const auto& found = *reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data());
+    config.service_type = found.dwServiceType;
+    config.start_type = found.dwStartType;
+    config.binary_path = text_of(found.lpBinaryPathName);
+    config.account = text_of(found.lpServiceStartName);
+    return true;
+}
+
+bool query_service_description(handle service, std::wstring& description) {
+    std::vector<DWORD> buffer;
+    if (!query_config2(service, SERVICE_CONFIG_DESCRIPTION, buffer)) {
+        return false;
+    }
+    description =
+        text_of(reinterpret_cast<const SERVICE_DESCRIPTIONW*>(buffer.data())->lpDescription);
+    return true;
+}
+
+bool query_service_failure_actions(handle service, std::uint32_t& reset_period_s,
+                                   std::vector<sc_action>& actions) {
+    std::vector<DWORD> buffer;
+    if (!query_config2(service, SERVICE_CONFIG_FAILURE_ACTIONS, buffer)) {
+        return false;
+    }
+    const auto& found = *reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer.data());
+    reset_period_s = found.dwResetPeriod;
+    actions.clear();
+    for (DWORD i = 0; i < found.cActions && found.lpsaActions != nullptr; ++i) {
+        actions.push_back(
+            {static_cast<std::uint32_t>(found.lpsaActions[i].Type), found.lpsaActions[i].Delay});
+    }
+    return true;
+}
+
+bool query_service_failure_actions_flag(handle service, bool& on_non_crash_failures) {
+    std::vector<DWORD> buffer;
+    if (!query_config2(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, buffer)) {
+        return false;
+    }
+    on_non_crash_failures = reinterpret_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(buffer.data())
+                                ->fFailureActionsOnNonCrashFailures != FALSE;
+    return true;
+}
+
 bool change_service_description(handle service, const wchar_t* description) {
     // The structure's field is not const in the headers; the call only reads it.
     SERVICE_DESCRIPTIONW text{const_cast<wchar_t*>(description)};

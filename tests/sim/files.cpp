@@ -208,6 +208,14 @@ void machine::create_directory_link(const std::wstring& path, const std::wstring
          {}});
 }
 
+void machine::remove(const std::wstring& path) {
+    std::lock_guard guard(impl_->lock);
+    const std::wstring key = impl_->fs.locate(path, false).key;
+    std::erase_if(impl_->fs.files, [&](const auto& entry) {
+        return entry.first == key || entry.first.starts_with(key + L'\\');
+    });
+}
+
 bool machine::exists(const std::wstring& path) const {
     return attributes(path).has_value();
 }

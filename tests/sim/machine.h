@@ -407,6 +407,8 @@ class machine {
     void set_deletion_time(std::uint32_t ms);
     // The directory relative file names are taken from. Default: C:\Windows\system32.
     void set_current_directory(std::wstring path);
+    // Another program deletes the entry at `path` (a link itself) and everything under it.
+    void remove(const std::wstring& path);
     bool exists(const std::wstring& path) const;
     // The attributes of an entry; none when it does not exist.
     std::optional<std::uint32_t> attributes(const std::wstring& path) const;

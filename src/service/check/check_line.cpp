@@ -15,7 +15,11 @@ bool is_missing(platform::error_code error) {
 }
 
 std::wstring error_text(platform::error_code error) {
-    return logging::reason_text(error);
+    std::wstring text = logging::reason_text(error);
+    if (!text.ends_with(L'.')) {
+        text += L'.';
+    }
+    return text;
 }
 
 }  // namespace service::check

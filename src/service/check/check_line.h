@@ -29,7 +29,8 @@ std::wstring printed(const check_line& line);
 // Whether a file-system or registry error says that what was looked for is not there.
 bool is_missing(platform::error_code error);
 
-// The system's text for `code`, or "error <code>" when the platform has none.
+// The system's text for `error`, or "error <code>" when the platform has none, ending as a
+// sentence does.
 std::wstring error_text(platform::error_code error);
 
 }  // namespace service::check

@@ -55,13 +55,7 @@ std::wstring shown(const std::wstring& writer) {
     return writer;
 }
 
-check_line writers_line(const std::wstring& folder) {
-    std::vector<std::wstring> writers;
-    if (!platform::get_folder_writers(folder.c_str(), writers)) {
-        return {mark::warning, family,
-                L"who may write to " + folder + L" cannot be told: " +
-                    error_text(platform::get_last_error())};
-    }
+check_line writers_line(const std::wstring& folder, const std::vector<std::wstring>& writers) {
     std::wstring others;
     for (const auto& writer : writers) {
         if (!is_trusted(writer)) {
@@ -78,6 +72,20 @@ check_line writers_line(const std::wstring& folder) {
                 L"Administrators write there (icacls)."};
 }
 
+// A folder that does not exist has no line: the settings' lines say what it lacks.
+void add_writers_line(report& lines, const std::wstring& folder) {
+    std::vector<std::wstring> writers;
+    if (platform::get_folder_writers(folder.c_str(), writers)) {
+        lines.push_back(writers_line(folder, writers));
+        return;
+    }
+    const platform::error_code error = platform::get_last_error();
+    if (!is_missing(error)) {
+        lines.push_back({mark::warning, family,
+                         L"who may write to " + folder + L" cannot be told: " + error_text(error)});
+    }
+}
+
 std::wstring folder_of(const std::wstring& path) {
     const auto separator = path.find_last_of(L"\\/");
     return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
@@ -87,11 +95,12 @@ std::wstring folder_of(const std::wstring& path) {
 
 report check_files() {
     const std::wstring folder = settings::get_module_directory();
-    report lines{agent_line(), writers_line(folder)};
+    report lines{agent_line()};
+    add_writers_line(lines, folder);
     const std::wstring log_folder = folder_of(settings::read_log_file());
     if (!log_folder.empty() &&
         platform::compare_string_ignore_case(log_folder.c_str(), folder.c_str()) != 0) {
-        lines.push_back(writers_line(log_folder));
+        add_writers_line(lines, log_folder);
     }
     return lines;
 }

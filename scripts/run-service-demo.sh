@@ -2,8 +2,9 @@
 # Runs the service under Wine, with stand-ins for the host agent and its plugins, from
 # install to uninstall: it builds the Windows executable, puts it under
 # "C:\Program Files\Quillmark\Snap" in a Wine prefix of its own (build/demo-wineprefix),
-# installs and starts the service, ends a plugin from outside and waits for the next
-# health cycle to restart the group, then stops and uninstalls the service. It says what
+# installs the service, checks the installation, starts the service, ends a plugin from
+# outside and waits for the next health cycle to restart the group, then stops and
+# uninstalls the service. It says what
 # it does and what it sees at each step, and ends by itself about two minutes after the
 # build, leaving nothing running.
 set -euo pipefail
@@ -141,6 +142,11 @@ grep -E '^ +[A-Za-z]' <<<"$cmd_out" | sed 's/^ */    | /'
 run_wine 60 reg query "$event_source_key"
 seen "the event source its error lines are reported under (wine reg query '$event_source_key'):"
 grep -E '^ +[A-Za-z]' <<<"$cmd_out" | sed 's/^ */    | /'
+
+say "Checking the installation before the start: wine '$exe_windows' check"
+run_wine 120 "$exe_windows" check
+seen "exit code $cmd_rc (0: no problem); the report, one line per check:"
+sed 's/^/    | /' <<<"$cmd_out"
 
 say "Starting the service: wine sc start $service"
 run_wine 60 sc start "$service"

@@ -40,7 +40,7 @@ run_case() {
         printf '%s' "$settings" >"$case_bin/quillmark_snaptel.ini"
     fi
     pushd "$case_work" >/dev/null || exit 1
-    run_wine --as "the executable" 120 "$case_bin/quillmark_snaptel.exe" check
+    run_wine --as "the executable" 120 "$case_bin/quillmark_snaptel.exe" status
     popd >/dev/null || exit 1
 }
 

@@ -73,8 +73,8 @@ pid_of() {
     programs | awk -v name="$1" '$1 == name { print $2 }' | paste -sd' ' -
 }
 
-# Every start of the executable empties its log, so the lines shown are counted from
-# that start on.
+# A start by the service manager begins a new log (the run before is kept as the .1 log),
+# so the lines shown are counted from that start on; console commands add to its end.
 log_shown=0
 show_new_log_lines() {
     [ -f "$log" ] || return 0
@@ -215,7 +215,6 @@ show_new_log_lines
 
 say "Uninstalling the service: wine '$exe_windows' uninstall"
 run_wine 120 "$exe_windows" uninstall
-log_shown=0
 seen "exit code $cmd_rc; the log says:"
 show_new_log_lines
 if registered; then

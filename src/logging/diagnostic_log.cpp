@@ -1,6 +1,7 @@
 #include "logging/diagnostic_log.h"
 
-#include "logging/refused_log_level.h"
+#include "logging/outside_text.h"
+#include "settings/agent_facts.h"
 #include "settings/log_settings.h"
 
 namespace logging {
@@ -30,29 +31,60 @@ diagnostic_log& current_log() {
     return standing_in != nullptr ? *standing_in : process_log;
 }
 
-std::shared_ptr<file_logger> diagnostic_log::file() {
-    if (!file_) {
-        // First, so that a log file that cannot be opened can still be reported.
-        events();
-        const settings::log_level_setting level = settings::read_log_level();
-        file_name_ = settings::read_log_file();
-        auto made = std::make_shared<file_logger>(level.threshold);
-        open_file_of(*made);
-        file_ = std::move(made);
-        report_refused_log_level(*file_, level);
+namespace {
+
+// A setting the log cannot take, as the log's first line and an event: written straight
+// into the file, never through the process's log, which is being set up.
+void report_refused(file_log& file, const wchar_t* key, const std::wstring& found,
+                    const wchar_t* taken) {
+    constexpr const wchar_t* tag = L"get_logger";
+    const std::wstring quoted = L"\"" + from_outside(found) + L"\"";
+    file.write_entry<severity::error>(tag, key, quoted, taken);
+    report_error(event_kind::other_error, tag, key, quoted, taken);
+}
+
+}  // namespace
+
+void diagnostic_log::set_up(log_start start) {
+    if (set_up_) {
+        return;
+    }
+    // First, so that a log file that cannot be opened can still be reported.
+    events();
+    const settings::log_level_setting level = settings::read_log_level();
+    const settings::max_log_size_setting bound = settings::read_max_log_size();
+    constexpr std::uint64_t megabyte = 1024 * 1024;
+    file_log_settings taken{settings::read_log_file(), level.threshold,
+                            std::uint64_t{bound.megabytes} * megabyte};
+    open_file([&] { file_.set_up(std::move(taken), start); });
+    set_up_ = true;
+    if (!level.refused.empty()) {
+        report_refused(file_, settings::log_level_key.key, level.refused,
+                       L"is not a level from 0 to 3; 3 is used.");
+    }
+    if (!bound.refused.empty()) {
+        report_refused(file_, settings::max_log_size_key.key, bound.refused,
+                       L"is not a whole number of megabytes; 50 is used.");
+    }
+}
+
+file_log& diagnostic_log::file() {
+    if (!set_up_ && stands_in_) {
+        set_up(log_start::appending);
     }
     return file_;
 }
 
 void diagnostic_log::retry_file() {
-    if (file_ && unusable_) {
-        open_file_of(*file_);
+    if (set_up_ && unusable_) {
+        open_file([this] { file_.reopen(); });
     }
 }
 
-void diagnostic_log::open_file_of(file_logger& logger) {
+template <typename Open>
+void diagnostic_log::open_file(Open open) {
     try {
-        logger.open(file_name_);
+        open();
         unusable_.reset();
     } catch (const open_stream_error& error) {
         if (!unusable_ || unusable_->reason() != error.reason()) {
@@ -76,8 +108,8 @@ const event_log& diagnostic_log::events() {
     return *events_;
 }
 
-std::shared_ptr<file_logger> get_logger() {
-    return current_log().file();
+file_log* get_logger() {
+    return &current_log().file();
 }
 
 const event_log& get_event_log() {

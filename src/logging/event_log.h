@@ -6,7 +6,7 @@
 #include <string>
 
 #include "logging/event_kind.h"
-#include "logging/logger.h"
+#include "logging/line_format.h"
 #include "platform/unique_handle.h"
 
 namespace logging {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <ctime>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace logging {
 
@@ -19,5 +21,27 @@ std::wstring handle_text(const void* value);
 
 // The narrow text of a caught exception, each byte as the wide character of the same value.
 std::wstring widen_bytes(std::string_view text);
+
+// One piece of a line: a text as it is (a narrow one byte for character), an integer in
+// decimal, a handle as handle_text writes it.
+template <typename Piece>
+void put_piece(std::wostringstream& out, const Piece& piece) {
+    if constexpr (std::is_convertible_v<const Piece&, std::wstring_view>) {
+        out << std::wstring_view(piece);
+    } else if constexpr (std::is_convertible_v<const Piece&, std::string_view>) {
+        out << widen_bytes(std::string_view(piece));
+    } else if constexpr (std::is_pointer_v<Piece>) {
+        out << handle_text(piece);
+    } else {
+        static_assert(
+            std::is_integral_v<Piece> && !std::is_same_v<Piece, bool> && sizeof(Piece) <= 8,
+            "a log piece is a text, an integer or a handle");
+        if constexpr (std::is_signed_v<Piece>) {
+            out << static_cast<long long>(piece);
+        } else {
+            out << static_cast<unsigned long long>(piece);
+        }
+    }
+}
 
 }  // namespace logging

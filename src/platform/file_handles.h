@@ -49,6 +49,16 @@ bool set_file_attributes_by_handle(handle file, std::uint32_t attributes);
 // extended) to `size` bytes. Needs write access.
 bool set_file_size(handle file, std::uint64_t size);
 
+// GetFileSizeEx(file, size): how many bytes the open file holds. Needs
+// file_read_attributes.
+bool get_file_size(handle file, std::uint64_t& size);
+
+// SetFileInformationByHandle(file, FileRenameInfo, {ReplaceIfExists = TRUE, new_name}):
+// the open entry gets `new_name` (a full path on its volume), replacing an entry there
+// without following it: a link at `new_name` is replaced itself. Needs delete access;
+// fails with 5 when `new_name` is a directory or is open.
+bool rename_by_handle(handle file, const std::wstring& new_name);
+
 // SetFileInformationByHandle(file, FileDispositionInfo, {TRUE}): the entry goes when its
 // last handle closes. Needs delete access; fails for a read-only file (5) and for a
 // directory that is not empty (145).

@@ -38,17 +38,20 @@ extern "C" int wmain(int argc, wchar_t* argv[]) {
     const bool uninstall = argc >= 2 && is_command(argv[1], L"uninstall");
     // The service manager starts it with no argument; any other word runs it as well. A
     // service whose log cannot be opened supervises all the same; whether it was started
-    // from a console shows only when the dispatcher refuses it.
+    // from a console shows only when the dispatcher refuses it. Until then its lines are
+    // held: only the service begins a new log, any other run adds its lines to the end.
     const bool as_service = !install && !uninstall;
+    logging::diagnostic_log& log = logging::current_log();
     if (as_service) {
-        logging::current_log().go_on_without_file();
+        log.go_on_without_file();
     }
     try {
-        // The first line opens the process's log, before any other thread exists.
-        logging::log_debug(L"wmain", L"enter");
+        // Before any other thread exists.
+        log.set_up(as_service ? logging::log_start::held : logging::log_start::appending);
     } catch (const logging::open_stream_error& error) {
         return report_unusable_log(error);
     }
+    logging::log_debug(L"wmain", L"enter");
 
     // Scripts, fleet tools and the package's custom action read only the exit code: a
     // command ends with the Windows error code of what kept it from registering or

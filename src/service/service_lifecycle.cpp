@@ -135,6 +135,8 @@ std::uint32_t run_service() {
     current_run = state;
     const bool served = platform::start_service_ctrl_dispatcher(service_name, ServiceMain);
     current_run.reset();
+    // Run from a console, its lines go to the end of the log, as any command's.
+    logging::current_log().append_held_lines();
     if (!served) {
         return log_manager_error(tag, L"StartServiceCtrlDispatcher returned an error.");
     }
@@ -236,6 +238,9 @@ bool supervise(service_state& state) {
 
 void service_main(service_state& state) {
     const signal_on_exit signal_end(state.service_main_ended.get());
+    // Only now is the process known to be the service: its log begins anew, with this
+    // run's lines so far, and the run before's lines are kept beside it.
+    logging::current_log().begin_service_log();
     const platform::error_code registration_error = register_and_report(state);
     // What an earlier run left is cleared away only now that the process is known to be
     // the service: run from a console by mistake, it must not end the agent group of the

@@ -35,6 +35,8 @@ struct setting_key {
 inline constexpr setting_key<std::int32_t> log_level_key{L"SERVICE", L"LogLevel", 3};
 inline constexpr setting_key<const wchar_t*> log_file_key{L"SERVICE", L"LogFile",
                                                           L"quillmark_snaptel.log"};
+// 0: no bound.
+inline constexpr setting_key<std::uint32_t> max_log_size_key{L"SERVICE", L"MaxLogSizeMB", 50};
 inline constexpr setting_key<const wchar_t*> config_file_key{L"AGENT", L"ConfigFile", L""};
 
 }  // namespace settings

@@ -1,5 +1,6 @@
 #include "settings/log_settings.h"
 
+#include <cstdint>
 #include <cwctype>
 
 #include "settings/agent_facts.h"
@@ -50,25 +51,30 @@ std::wstring root_of(const std::wstring& directory) {
     return share_end == std::wstring::npos ? directory : directory.substr(0, share_end);
 }
 
-// Whether `text` is a level: decimal digits, after an optional "+", of a value from 0 to 3.
-bool is_level(const std::wstring& text, std::int32_t& level) {
-    std::size_t at = !text.empty() && text[0] == L'+' ? 1 : 0;
+// Whether `text` is a whole number up to `largest`: decimal digits after an optional "+".
+bool is_whole_number(const std::wstring& text, std::uint64_t largest, std::uint64_t& value) {
+    const std::size_t at = !text.empty() && text[0] == L'+' ? 1 : 0;
     if (at == text.size()) {
         return false;
     }
+    value = 0;
     for (std::size_t i = at; i < text.size(); ++i) {
         if (text[i] < L'0' || text[i] > L'9') {
             return false;
         }
+        value = value * 10 + static_cast<std::uint64_t>(text[i] - L'0');
+        if (value > largest) {
+            return false;
+        }
     }
-    while (at + 1 < text.size() && text[at] == L'0') {
-        ++at;
-    }
-    if (at + 1 != text.size() || text[at] > L'3') {
-        return false;
-    }
-    level = text[at] - L'0';
     return true;
+}
+
+// The text of a setting; read as text: the number the profile call makes of a text hides
+// what was written (it reads "abc" as 0).
+template <typename Value>
+std::wstring setting_text(const setting_key<Value>& key) {
+    return get_setting_text(key.section, key.key, L"");
 }
 
 }  // namespace
@@ -93,14 +99,24 @@ std::wstring beside_executable(const std::wstring& name, const std::wstring& dir
 }
 
 log_level_setting read_log_level() {
-    // Read as text: the number the profile call makes of a text hides what was written.
-    const std::wstring text = get_setting_text(log_level_key.section, log_level_key.key, L"");
-    log_level_setting setting{log_level_key.default_value, {}};
-    if (!text.empty() && !is_level(text, setting.threshold)) {
-        setting.threshold = log_level_key.default_value;
-        setting.refused = text;
+    constexpr std::uint64_t highest_level = 3;
+    const std::wstring text = setting_text(log_level_key);
+    std::uint64_t level = 0;
+    if (text.empty() || is_whole_number(text, highest_level, level)) {
+        return {text.empty() ? log_level_key.default_value : static_cast<std::int32_t>(level), {}};
     }
-    return setting;
+    return {log_level_key.default_value, text};
+}
+
+max_log_size_setting read_max_log_size() {
+    const std::wstring text = setting_text(max_log_size_key);
+    std::uint64_t megabytes = 0;
+    if (text.empty() || is_whole_number(text, UINT32_MAX, megabytes)) {
+        return {
+            text.empty() ? max_log_size_key.default_value : static_cast<std::uint32_t>(megabytes),
+            {}};
+    }
+    return {max_log_size_key.default_value, text};
 }
 
 std::wstring read_log_file() {

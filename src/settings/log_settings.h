@@ -1,5 +1,5 @@
-// The log's two settings as the log takes them: its file, found beside the executable
-// whatever the working directory, and its threshold, held to the levels there are.
+// The log's settings as the log takes them: its file, found beside the executable
+// whatever the working directory, its threshold, held to the levels there are, and its bound.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,15 @@ struct log_level_setting {
     std::wstring refused;
 };
 log_level_setting read_log_level();
+
+// MaxLogSizeMB: how large the service's log may grow before it begins a new one, in
+// megabytes, written as LogLevel is; 0 for no bound. Anything else, or more than a 32-bit
+// number holds, is refused and the default 50 applies.
+struct max_log_size_setting {
+    std::uint32_t megabytes = 50;
+    std::wstring refused;
+};
+max_log_size_setting read_max_log_size();
 
 // LogFile, with a relative name taken as if the executable's folder were the working
 // directory (see beside_executable).

@@ -235,6 +235,55 @@ bool set_file_attributes_by_handle(handle file, std::uint32_t attributes) {
     return true;
 }
 
+bool get_file_size(handle file, std::uint64_t& size) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    sim::handle_record* record = nullptr;
+    const sim::file_entry* found = opened_entry(m, sim::operation::get_file_size, file, record);
+    if (found == nullptr) return false;
+    if (!sim::has(record->access, file_read_attributes | sim::generic_read | sim::generic_all)) {
+        return sim::failure(false, error_access_denied);
+    }
+    size = found->content.size();
+    return true;
+}
+
+bool rename_by_handle(handle file, const std::wstring& new_name) {
+    auto& m = sim::machine::instance().internals();
+    std::lock_guard guard(m.lock);
+    sim::handle_record* record = nullptr;
+    const sim::file_entry* found = opened_entry(m, sim::operation::rename_by_handle, file, record);
+    if (found == nullptr) return false;
+    if (!sim::deletes(record->access) || found->kind == sim::entry_kind::directory) {
+        return sim::failure(false, error_access_denied);
+    }
+    error_code refused = 0;
+    const auto normal = sim::win32_path(m.fs.absolute(new_name), refused);
+    if (!normal) return sim::failure(false, refused);
+    // The entry at the new name is replaced itself, never what a link there leads to.
+    const sim::location to = m.fs.locate(*normal, false);
+    if (!m.fs.is_directory(sim::parent_of(to.key))) {
+        return sim::failure(false, error_path_not_found);
+    }
+    const std::wstring from = record->file.key;
+    if (to.key == from) return true;
+    if (const sim::file_entry* there = m.fs.entry(to.key)) {
+        if (sim::has(there->attributes, file_attribute_directory) || m.open_at_or_under(to.key)) {
+            return sim::failure(false, error_access_denied);
+        }
+        if (m.fs.free_space) *m.fs.free_space += there->content.size();
+    }
+    sim::file_entry moved = *found;
+    moved.spelled = to.spelled;
+    m.fs.files.erase(from);
+    m.fs.files[to.key] = std::move(moved);
+    // Every handle of the file follows it to its new name.
+    for (auto& [value, open] : m.handles.open) {
+        if (open.kind == sim::handle_kind::file && open.file.key == from) open.file.key = to.key;
+    }
+    return true;
+}
+
 bool set_delete_disposition(handle file) {
     auto& m = sim::machine::instance().internals();
     sim::machine::impl::guard held(m.lock);

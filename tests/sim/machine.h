@@ -86,6 +86,8 @@ enum class operation {
     start_service_ctrl_dispatcher,
     register_service_ctrl_handler,
     set_file_size,
+    get_file_size,
+    rename_by_handle,
     get_full_path_name,
     get_long_path_name,
     register_event_source,

@@ -123,13 +123,6 @@ TEST_F(diagnostic_log, the_timestamp_is_local_time_when_the_line_is_finished) {
     EXPECT_EQ(log_bytes(), "[2027-01-01 00:59:59]:<D>:  t x\n");
 }
 
-TEST_F(diagnostic_log, each_start_empties_the_file) {
-    use_log_level(0);
-    machine().write_file(log_file, "an earlier run\n");
-    logging::log_debug(L"wmain", L"enter");
-    EXPECT_EQ(log_lines(), std::vector<std::string>{start_time + ":<D>:  wmain enter"});
-}
-
 // The working directory (C:\work here, C:\Windows\system32 for a service) is never where
 // the log goes.
 struct placement_case {

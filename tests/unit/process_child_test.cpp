@@ -5,7 +5,7 @@
 #include <functional>
 #include <optional>
 
-#include "logging/logger.h"
+#include "logging/line_format.h"
 #include "support/sim_test.h"
 
 namespace {

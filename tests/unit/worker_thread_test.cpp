@@ -228,6 +228,7 @@ TEST_F(worker_thread, without_a_configuration_file_nothing_is_launched_and_the_c
     for (const wchar_t* agent_section : {L"", L"[AGENT]\r\nConfigFile=\r\n"}) {
         SCOPED_TRACE(test::narrow(agent_section));
         new_process_log();
+        machine().write_file(log_file, "");
         use_log_level(3, agent_section);
         start_worker();
         EXPECT_EQ(run_to_end(), platform::error_app_init_failure);

@@ -8,18 +8,33 @@
 # are refused, and that error lines reach the event log.
 #
 # Not started by the service manager, the executable ends no process and deletes nothing;
-# the service scenario checks that against a running service.
+# the service scenario checks that against a running service. Last, with the stand-ins
+# for the agent and its plugins, the service's own log: a console command beside the
+# running service adds its lines at the end, and a new start keeps the run before's lines
+# as the .1 log.
 #
-# usage: entry_log_test.sh <path of quillmark_snaptel.exe>
+# usage: entry_log_test.sh <path of quillmark_snaptel.exe> <directory of the stand-ins>
 set -u
 
-if [ "$#" -ne 1 ] || [ ! -f "$1" ]; then
-    echo "usage: $0 <path of quillmark_snaptel.exe>" >&2
+if [ "$#" -ne 2 ] || [ ! -f "$1" ] || [ ! -d "$2" ]; then
+    echo "usage: $0 <path of quillmark_snaptel.exe> <directory of the stand-ins>" >&2
     exit 2
 fi
 exe_source=$1
+standins=$2
 . "$(dirname -- "$0")/wine-checks.sh"
-trap finish_run EXIT
+install_dir="$drive_c/Program Files/Quillmark Entry Log Test"
+# How the installed folder appears in a command line, ahead of the program's name.
+folder_mark="Quillmark Entry Log Test\\"
+
+# Wine starts an automatic service again in every later session of the prefix: the
+# service goes whatever happens.
+finish() {
+    remove_service
+    rm -rf "$install_dir"
+    finish_run
+}
+trap finish EXIT
 
 stamp='\[[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\]'
 enter_line="^${stamp}:<D>:  wmain enter\$"
@@ -206,5 +221,64 @@ if ! grep -qE ':fixme:advapi:ReportEventW \([0-9A-F]+,0x0001,0x0000,0x00000006,'
     fail "the event is not an error event with ID 6 (a failed call to the service manager)"
 fi
 [ "$failures" -ne "$before" ] && show_output
+
+echo "Case h: a console install beside the running service adds to its log; a new start keeps the run before as the .1 log"
+before=$failures
+remove_service
+rm -rf "$install_dir"
+mkdir -p "$install_dir" || exit 1
+cp "$exe_source" "$install_dir/quillmark_snaptel.exe" || exit 1
+for name in "$agent" "$collector" "$publisher"; do
+    cp "$standins/$name" "$install_dir/$name" || exit 1
+done
+printf 'plugins: []\r\n' >"$install_dir/config.yaml"
+printf '%s\r\n' '[SERVICE]' 'LogLevel=0' '[AGENT]' \
+    "ConfigFile=$(windows_path "$install_dir")\\config.yaml" >"$install_dir/quillmark_snaptel.ini"
+exe_windows="$(windows_path "$install_dir")\\quillmark_snaptel.exe"
+log=$install_dir/quillmark_snaptel.log
+kept=$install_dir/quillmark_snaptel.1.log
+waiting_line=':<D>:  ServiceMain waiting for worker thread to stop ...'
+run_wine 120 "$exe_windows" install
+registered || fail "the install did not register the service"
+# A new Wine session starts an automatic service by itself: only "sc start" may here.
+# Wine's sc has no "config"; its manager reads the start type from the registry.
+run_wine 60 reg add "$registry_key" /v Start /t REG_DWORD /d 3 /f
+run_wine 60 sc start "$service"
+wait_for_state RUNNING 60 || fail "the service is not running after 'sc start'"
+wait_for_line "$waiting_line" "$log" 30 || fail "the service's log lacks '$waiting_line'"
+grep -qF ':<D>:  install_service enter' "$kept" 2>/dev/null ||
+    fail "the install's lines before the first start are not in the .1 log"
+[[ $(head -n 1 "$log") =~ $enter_line ]] || fail "the service's log does not begin with wmain enter"
+cp "$log" "$scratch/service-before.log"
+run_wine 120 "$exe_windows" install
+cmp -s -n "$(stat -c %s "$scratch/service-before.log")" "$scratch/service-before.log" "$log" ||
+    fail "the console install changed the service's lines"
+[ "$(grep -c ':<D>:  install_service enter' "$log")" -eq 1 ] ||
+    fail "the console install's lines are not at the end of the service's log"
+# The Wine session must outlive the stop: a start while its service manager shuts down
+# is ended with it.
+"$wine_run" cmd /c "ping -n 40 127.0.0.1 >nul" >/dev/null 2>&1 &
+session_keeper=$!
+sleep 2
+run_wine 60 sc stop "$service"
+wait_for_state STOPPED 60 || fail "the service did not stop"
+# A start while the stopped process still ends would be ended with it.
+folder_idle() { [ -z "$(processes_with "$folder_mark")" ]; }
+wait_until 30 folder_idle || fail "programs of the installed folder still run after the stop"
+cp "$log" "$scratch/first-run.log"
+run_wine 60 sc start "$service"
+wait_for_state RUNNING 60 || fail "the service is not running after the second 'sc start'"
+wait_for_line "$waiting_line" "$log" 30 || fail "the new log lacks '$waiting_line'"
+kill "$session_keeper" 2>/dev/null
+cmp -s "$scratch/first-run.log" "$kept" || fail "the .1 log is not the first run's whole log"
+[[ $(head -n 1 "$log") =~ $enter_line ]] || fail "the new log does not begin with wmain enter"
+grep -qF 'install_service' "$log" && fail "the new log holds the first run's lines"
+if [ "$failures" -ne "$before" ]; then
+    show_transcript
+    for file in "$log" "$kept"; do
+        echo "  --- $file:"
+        sed 's/^/    | /' "$file" 2>/dev/null
+    done
+fi
 
 completed=1

@@ -9,8 +9,7 @@
 #include <string>
 
 #include "logging/diagnostic_log.h"
-#include "logging/file_log_policy.h"
-#include "logging/logger.h"
+#include "logging/file_log.h"
 
 namespace {
 
@@ -29,8 +28,10 @@ std::string read_bytes(const fs::path& file) {
 
 TEST(LogBytes, EveryKindOfPieceIsWrittenAsOnEveryBuild) {
     const fs::path file = fs::temp_directory_path() / "quillmark-log-bytes.log";
+    fs::remove(file);
     {
-        logging::logger<logging::file_log_policy> log(file.wstring(), 0);
+        logging::file_log log;
+        log.set_up({file.wstring(), 0, 0}, logging::log_start::appending);
         log.write_entry<logging::severity::debug>(L"wmain", L"enter");
         log.write_entry<logging::severity::debug>(L"kill_processes", L"terminating plugins ...",
                                                   L"retry", std::int32_t{-7});

@@ -1,6 +1,6 @@
-// The log written at the end of the file as it is at each line: an install or an
-// uninstall opens the same file with CREATE_ALWAYS while the service writes it, which
-// empties it under the service's handle. Lines written at the service's own offset would
+// The log written at the end of the file as it is at each line: another program may
+// open the same file with CREATE_ALWAYS while the service writes it, which empties it
+// under the service's handle. Lines written at the service's own offset would
 // then follow a run of NUL bytes.
 #include <gtest/gtest.h>
 
@@ -9,9 +9,10 @@
 #include <fstream>
 #include <iterator>
 #include <ostream>
+#include <regex>
 #include <string>
 
-#include "logging/file_log_policy.h"
+#include "logging/file_log.h"
 #include "platform/file_handles.h"
 #include "platform/files.h"
 #include "platform/handles.h"
@@ -19,6 +20,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+std::string without_timestamps(const std::string& bytes) {
+    static const std::regex stamp(R"((^|\n)\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\]:<D>:  t )");
+    return std::regex_replace(bytes, stamp, "$1");
+}
 
 std::string read_bytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -53,16 +59,16 @@ class LogFileEmptied : public ::testing::TestWithParam<emptied_case> {};
 
 TEST_P(LogFileEmptied, LinesGoOnAtTheNewEndWithoutNulBytes) {
     const fs::path file = fs::temp_directory_path() / "quillmark-log-end.log";
+    fs::remove(file);
     {
-        logging::file_log_policy log;
-        log.open_stream(file.wstring());
-        log.write_line(L"first line of the service");
-        log.write_line(L"second line of the service");
+        logging::file_log log;
+        log.set_up({file.wstring(), 0, 0}, logging::log_start::appending);
+        log.write_entry<logging::severity::debug>(L"t", L"first line of the service");
+        log.write_entry<logging::severity::debug>(L"t", L"second line of the service");
         open_as_another_start(file, GetParam().its_bytes);
-        log.write_line(L"three");
-        log.close_stream();
+        log.write_entry<logging::severity::debug>(L"t", L"three");
     }
-    EXPECT_EQ(read_bytes(file), GetParam().expected);
+    EXPECT_EQ(without_timestamps(read_bytes(file)), GetParam().expected);
     fs::remove(file);
 }
 

@@ -10,8 +10,8 @@
 # moved away and a plugin ended so that the restart fails (three health cycles in all,
 # about three minutes), and uninstalls.
 #
-# Every start of the executable empties the log it opens, and a service started by
-# "sc start" reads its settings only once. So before each command the settings file is
+# Only a start by the service manager begins a new log (console runs add to its end), and
+# a service started by "sc start" reads its settings only once. So before each command the settings file is
 # rewritten to name a log of that command's own: the commands run while the service
 # runs leave the service's log alone, and the service's whole log is checked at the end.
 #

@@ -252,8 +252,8 @@ clear_stage() {
     rm -rf "$install_dir" "$logs_dir" "$config_dir"
 }
 
-# Every start of the executable empties the log it opens, and a service started by
-# "sc start" reads its settings only once: the settings file beside the executable is
+# Each command gets a log of its own, as a service started by "sc start" reads its
+# settings only once: the settings file beside the executable is
 # rewritten to name the log of the next command, $1.log. Sets log (its Unix path).
 use_log() {
     # shellcheck disable=SC2034 # read by the scripts that source this file

@@ -1,6 +1,8 @@
 // Files and directories reached through handles rather than by name.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <memory>
 
 #include "platform/file_handles.h"
@@ -76,6 +78,30 @@ bool set_file_size(handle file, std::uint64_t size) {
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
     return ::SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
+}
+
+bool get_file_size(handle file, std::uint64_t& size) {
+    LARGE_INTEGER found{};
+    if (::GetFileSizeEx(file, &found) == 0) {
+        return false;
+    }
+    size = static_cast<std::uint64_t>(found.QuadPart);
+    return true;
+}
+
+bool rename_by_handle(handle file, const std::wstring& new_name) {
+    // FILE_RENAME_INFO ends in the name, of a length only known here.
+    const std::size_t name_bytes = new_name.size() * sizeof(WCHAR);
+    const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(WCHAR);
+    const auto buffer = std::make_unique<std::uint64_t[]>(size / sizeof(std::uint64_t) + 1);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::copy(new_name.begin(), new_name.end(), rename->FileName);
+    rename->FileName[new_name.size()] = L'\0';
+    return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(size)) !=
+           0;
 }
 
 bool set_file_attributes_by_handle(handle file, std::uint32_t attributes) {

@@ -53,7 +53,7 @@ void diagnostic_log::set_up(log_start start) {
     events();
     const settings::log_level_setting level = settings::read_log_level();
     const settings::max_log_size_setting bound = settings::read_max_log_size();
-    constexpr std::uint64_t megabyte = 1024 * 1024;
+    constexpr std::uint64_t megabyte = std::uint64_t{1024} * 1024;
     file_log_settings taken{settings::read_log_file(), level.threshold,
                             std::uint64_t{bound.megabytes} * megabyte};
     open_file([&] { file_.set_up(std::move(taken), start); });

@@ -26,7 +26,7 @@ constexpr std::uint32_t share_all =
 // The log's own lines: its refusals, and why a new log begins.
 constexpr const wchar_t* own_tag = L"file_log";
 
-constexpr std::uint64_t megabyte = 1024 * 1024;
+constexpr std::uint64_t megabyte = std::uint64_t{1024} * 1024;
 
 // A call by name that found nothing there.
 bool nothing_there(platform::error_code error) {

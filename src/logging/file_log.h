@@ -70,8 +70,11 @@ class file_log {
   public:
     // Writes nothing until set up.
     file_log();
+    ~file_log() = default;
     file_log(const file_log&) = delete;
     file_log& operator=(const file_log&) = delete;
+    file_log(file_log&&) = delete;
+    file_log& operator=(file_log&&) = delete;
 
     // Takes the settings, and opens the file to add lines at its end, creating it when
     // missing; throws open_stream_error when it cannot, and the lines then go nowhere until

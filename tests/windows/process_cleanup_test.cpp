@@ -101,10 +101,18 @@ class service_log_environment : public testing::Environment {
 [[maybe_unused]] testing::Environment* const log_environment =
     testing::AddGlobalTestEnvironment(new service_log_environment);
 
+// Starts the log afresh, in a file of its own: a new log adds to the end of its file.
+void start_new_log() {
+    test_log().reset();
+    std::error_code ignored;
+    fs::remove(log_file(), ignored);
+    test_log().emplace();
+}
+
 // Each test has a log of its own, which ends with it as its process would: the tests of
-// the run open the same file, and one deletes it.
+// the run open the same file, each anew, and one deletes it.
 class log_per_test : public testing::EmptyTestEventListener {
-    void OnTestStart(const testing::TestInfo& /*test*/) override { test_log().emplace(); }
+    void OnTestStart(const testing::TestInfo& /*test*/) override { start_new_log(); }
     void OnTestEnd(const testing::TestInfo& /*test*/) override { test_log().reset(); }
 };
 
@@ -112,12 +120,6 @@ class log_per_test : public testing::EmptyTestEventListener {
     testing::UnitTest::GetInstance()->listeners().Append(new log_per_test);
     return true;
 }();
-
-// Starts the log afresh: the next line logged empties the file, as a new process would.
-void start_new_log() {
-    test_log().reset();
-    test_log().emplace();
-}
 
 // The log's lines without their "[YYYY-MM-DD HH:MM:SS]" stamps; a line without a stamp
 // is kept whole, so that it shows in a failure and matches nothing expected.

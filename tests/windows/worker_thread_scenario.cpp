@@ -250,8 +250,9 @@ TEST(WorkerThread, RestartsTheGroupWhenAPluginEndsAndStopsOnRequest) {
     if (std::getenv("QM_WORKER_SCENARIO") == nullptr) {
         GTEST_SKIP() << "run by worker_thread_test.sh, which installs this program";
     }
-    // The first line creates the settings and the log on this thread, before any other
-    // thread exists, as the service's entry point does.
+    // The log is set up on this thread, before any other thread exists, as the service's
+    // entry point does.
+    logging::current_log().set_up(logging::log_start::appending);
     logging::log_debug(L"WorkerThread", L"scenario enter");
     process_watch watch;
     ASSERT_TRUE(nothing_runs(watch.look())) << describe(watch.look());
